@@ -1,0 +1,65 @@
+#include "net/frame_codec.h"
+
+#include "net/json_text.h"
+#include "protocol/fields.h"
+
+#include <cstring>
+
+namespace net {
+
+Frame encodeFrame(std::string_view className, const Json::Value& message,
+                  const void* data, size_t dataLength) {
+    Json::Value object = message.isObject() ? message : Json::Value(Json::objectValue);
+    object[protocol::field::dataLength] = Json::Value::UInt64(dataLength);
+
+    Json::Value head(Json::objectValue);
+    head[protocol::field::className] = std::string(className);
+    head[protocol::field::msgJson] = writeCompact(object);
+    const std::string headText = writeCompact(head);
+
+    const size_t headLength = headText.size();
+    const size_t totalLength = headLength + dataLength + 4;
+    auto bytes = std::make_shared<std::vector<uint8_t>>(totalLength + 4);
+    uint8_t* p = bytes->data();
+    writeLE32(p, uint32_t(totalLength));
+    writeLE32(p + 4, uint32_t(headLength));
+    std::memcpy(p + 8, headText.data(), headLength);
+    if (dataLength > 0 && data != nullptr) std::memcpy(p + 8 + headLength, data, dataLength);
+    return bytes;
+}
+
+Frame keepAliveFrame() {
+    static const Frame frame = std::make_shared<const std::vector<uint8_t>>(4, uint8_t(0));
+    return frame;
+}
+
+DecodeResult decodeFrameBody(const uint8_t* body, size_t totalLength, DecodedMessage& out) {
+    out = DecodedMessage();
+    if (totalLength < 4) return DecodeResult::BadHeadLength;
+    const uint32_t headLength = readLE32(body);
+    if (headLength > totalLength - 4) return DecodeResult::BadHeadLength;
+
+    const char* headText = reinterpret_cast<const char*>(body + 4);
+    Json::Value head;
+    if (!parseJson(std::string_view(headText, headLength), head) || !head.isObject())
+        return DecodeResult::HeadNotJson;
+
+    const Json::Value& name = head[protocol::field::className];
+    const Json::Value& msgJson = head[protocol::field::msgJson];
+    if (!name.isString() || !msgJson.isString()) return DecodeResult::BadMessage;
+
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    msgJson.getString(&begin, &end);
+    Json::Value message;
+    if (!parseJson(std::string_view(begin, size_t(end - begin)), message) || !message.isObject())
+        return DecodeResult::BadMessage;
+
+    out.className = name.asString();
+    out.message = std::move(message);
+    out.dataLength = totalLength - 4 - headLength;
+    out.data = out.dataLength ? body + 4 + headLength : nullptr;
+    return DecodeResult::Ok;
+}
+
+}  // namespace net

@@ -1,0 +1,58 @@
+#include "net/json_text.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+#include <memory>
+
+namespace net {
+
+namespace {
+
+const Json::StreamWriterBuilder& compactBuilder() {
+    static const Json::StreamWriterBuilder builder = [] {
+        Json::StreamWriterBuilder b;
+        b["indentation"] = "";
+        b["commentStyle"] = "None";
+        b["emitUTF8"] = true;
+        b["enableYAMLCompatibility"] = false;
+        b["dropNullPlaceholders"] = false;
+        return b;
+    }();
+    return builder;
+}
+
+const Json::CharReaderBuilder& readerBuilder() {
+    static const Json::CharReaderBuilder builder = [] {
+        Json::CharReaderBuilder b;
+        b["collectComments"] = false;
+        b["allowComments"] = false;
+        b["failIfExtra"] = true;
+        b["rejectDupKeys"] = false;
+        b["stackLimit"] = 256;
+        return b;
+    }();
+    return builder;
+}
+
+}  // namespace
+
+std::string writeCompact(const Json::Value& value) {
+    // jsoncpp keeps object members in a sorted map, so the text has its keys
+    // in ascending order.
+    std::string text = Json::writeString(compactBuilder(), value);
+    text.push_back('\n');
+    return text;
+}
+
+bool parseJson(std::string_view text, Json::Value& out) {
+    std::unique_ptr<Json::CharReader> reader(readerBuilder().newCharReader());
+    std::string errors;
+    out = Json::Value();
+    if (!reader->parse(text.data(), text.data() + text.size(), &out, &errors)) {
+        out = Json::Value();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace net

@@ -1,0 +1,126 @@
+// The PC's end of the classroom link: accepts phones on TCP, answers discovery
+// on UDP, keeps the session list, greets, sends, keeps sessions alive and
+// removes dead ones.
+#pragma once
+
+#include "net/frame_codec.h"
+#include "net/session_types.h"
+#include "platform/network_adapters.h"
+#include "platform/screen_info.h"
+#include "support/my_mutex.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace net {
+
+class ClientSession;
+
+class SessionServer : public SessionPort {
+public:
+    // Per-session bound of queued, unsent bytes; a phone that stops reading is
+    // closed when its queue passes it.
+    static constexpr size_t kDefaultSendQueueLimit = 64u << 20;
+    static constexpr int64_t kBusyMillis = 8000;
+
+    SessionServer(platform::NetworkAdapters& adapters, platform::ScreenInfo& screen);
+    ~SessionServer();  // shutdown()
+    SessionServer(const SessionServer&) = delete;
+    SessionServer& operator=(const SessionServer&) = delete;
+
+    // Binds TCP `port` and UDP 49872 on a local address and starts the threads.
+    // `address` (network order) 0 lets the server choose; on success it holds
+    // the address bound. A failed start leaves the server ready for another try.
+    bool start(uint32_t& address, uint16_t port, SessionCallback callback, void* userData);
+
+    // Encodes one frame and queues it on the session whose socket is `target`,
+    // or on every session when `target` is -1.
+    void send(std::string_view className, const Json::Value& message, const void* data,
+              size_t dataLength, int target) override;
+    // Queues an already encoded frame the same way.
+    void sendFrame(const Frame& frame, int target);
+
+    // Closes every session and reports the server unusable for 8 s. Waits until
+    // the online test has removed the identified sessions: never call it from a
+    // session's receive thread or the online-test thread.
+    void disconnectAll();
+    void halt();
+    bool isRunning() const { return running_.load(); }
+    // Sets stop, joins the server threads and destroys the sessions without
+    // reporting events. Safe to call twice.
+    void shutdown();
+
+    bool isIdentified(int socket);
+    bool isAdmin(int socket) override;
+    uint32_t boundAddress() override { return address_.load(); }
+    bool anyIdentified();
+    bool anyAdmin();
+    size_t identifiedAddresses(std::vector<uint32_t>& out);
+    std::string controllerTag();
+    int controllerWidth();
+    int controllerHeight();
+    size_t sessionCount();
+    bool isBusy();
+
+    // Fills the fields of MsgServerInfo.
+    void buildServerInfo(Json::Value& message);
+
+    void setServerName(const std::string& name);
+    void setMaxClients(int maxClients) { maxClients_.store(maxClients); }
+    void setRecorder(RecordControl* recorder) { recorder_.store(recorder); }
+    void setSendQueueLimit(size_t bytes) { sendQueueLimit_.store(bytes); }
+    size_t sendQueueLimit() const { return sendQueueLimit_.load(); }
+
+    uint32_t address() const { return address_.load(); }
+    uint16_t port() const { return port_; }
+    int64_t serverId() const { return serverId_; }
+
+private:
+    friend class ClientSession;
+
+    void listenThread();
+    void onlineTestThread();
+    void udpThread();
+    void remove(int socket);
+    void handleDatagram(const char* text, size_t length, const sockaddr_in& from);
+    void sendDatagram(const void* data, size_t length, const sockaddr_in& to);
+    // Called by a session's receive thread.
+    void report(int socket, const sockaddr_in* peer, const std::string& className,
+                const Json::Value& message, const uint8_t* data, size_t dataLength, int event);
+    bool anyAdminLocked() const;
+
+    platform::NetworkAdapters& adapters_;
+    platform::ScreenInfo& screen_;
+
+    std::thread listenThread_;
+    std::thread udpThread_;
+    std::thread onlineTestThread_;
+    int listenSocket_ = -1;
+    int udpSocket_ = -1;
+    std::atomic<uint32_t> address_{0};
+    uint16_t port_ = 0;
+    SessionCallback callback_;
+    void* userData_ = nullptr;
+
+    support::MyMutex lock_;  // guards sessions_, the controller profile and busy
+    std::vector<std::unique_ptr<ClientSession>> sessions_;
+    int64_t busySince_ = 0;
+    bool busy_ = false;
+    std::string controllerTag_;
+    int controllerWidth_ = 0;
+    int controllerHeight_ = 0;
+    std::string serverName_;
+
+    const int64_t serverId_;
+    std::atomic<bool> stop_{true};
+    std::atomic<bool> halt_{false};
+    std::atomic<bool> running_{false};
+    std::atomic<int> maxClients_{100};
+    std::atomic<RecordControl*> recorder_{nullptr};
+    std::atomic<size_t> sendQueueLimit_{kDefaultSendQueueLimit};
+};
+
+}  // namespace net

@@ -1,0 +1,25 @@
+// The main hub as the rest of the program sees it: a queue of private messages
+// handled in order on the UI thread.
+#pragma once
+
+#include "ui/main/heap_blocks.h"
+#include "ui/main/window_messages.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace ui {
+
+class MainHub {
+public:
+    virtual ~MainHub() = default;
+    // Queues a message from any thread. The heap block, when given, belongs to
+    // the hub from now on.
+    virtual void post(uint32_t message, int64_t wParam, int64_t lParam,
+                      std::unique_ptr<HeapBlock> block = nullptr) = 0;
+    // The one synchronous case: runs the message on the UI thread and returns
+    // after it ran (directly when already on the UI thread).
+    virtual void send(uint32_t message, int64_t wParam, int64_t lParam) = 0;
+};
+
+}  // namespace ui

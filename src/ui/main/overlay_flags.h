@@ -1,0 +1,19 @@
+// Process-wide state of the overlay tools, written on the UI thread when a
+// tool shows or hides and read by the input handlers without a lock.
+#pragma once
+
+#include <atomic>
+
+namespace ui {
+
+struct OverlayFlags {
+    std::atomic<bool> spotlightActive{false};
+    std::atomic<bool> annotationForwarding{false};
+    std::atomic<bool> magnifierActive{false};
+    std::atomic<bool> photoWallOpen{false};
+    std::atomic<bool> remoteButtonHeld{false};
+};
+
+OverlayFlags& overlayFlags();
+
+}  // namespace ui
