@@ -25,8 +25,7 @@ bool equalsText(const char* text, size_t length, const char* command) {
 void SessionServer::udpThread() {
     char buffer[protocol::kMaxDatagram + 1];
     while (!stop_.load() && !halt_.load()) {
-        pollfd pfd{udpSocket_, POLLIN, 0};
-        if (::poll(&pfd, 1, 500) <= 0) continue;
+        if (!waitReadable(udpSocket_, 500)) continue;
         sockaddr_in from{};
         socklen_t length = sizeof from;
         ssize_t r = ::recvfrom(udpSocket_, buffer, protocol::kMaxDatagram, 0,

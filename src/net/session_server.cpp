@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,9 +23,20 @@ namespace net {
 namespace f = protocol::field;
 
 SessionServer::SessionServer(platform::NetworkAdapters& adapters, platform::ScreenInfo& screen)
-    : adapters_(adapters), screen_(screen), serverId_(support::gettime()) {}
+    : adapters_(adapters), screen_(screen), serverId_(support::gettime()) {
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
 
-SessionServer::~SessionServer() { shutdown(); }
+SessionServer::~SessionServer() {
+    shutdown();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+bool SessionServer::waitReadable(int socket, int timeoutMs) {
+    pollfd pfd[2] = {{socket, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    int ready = ::poll(pfd, wakeFd_ >= 0 ? 2 : 1, timeoutMs);
+    return ready > 0 && (pfd[0].revents & (POLLIN | POLLERR | POLLHUP));
+}
 
 bool SessionServer::start(uint32_t& address, uint16_t port, SessionCallback callback,
                           void* userData) {
@@ -74,6 +86,8 @@ bool SessionServer::start(uint32_t& address, uint16_t port, SessionCallback call
 
     listenSocket_ = tcp;
     udpSocket_ = udp;
+    eventfd_t drained = 0;
+    if (wakeFd_ >= 0) ::eventfd_read(wakeFd_, &drained);
     stop_.store(false);
     halt_.store(false);
     udpThread_ = std::thread(&SessionServer::udpThread, this);
@@ -86,13 +100,7 @@ bool SessionServer::start(uint32_t& address, uint16_t port, SessionCallback call
 
 void SessionServer::listenThread() {
     while (!stop_.load() && !halt_.load()) {
-        pollfd pfd{listenSocket_, POLLIN, 0};
-        int ready = ::poll(&pfd, 1, 500);
-        if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
-        if (ready < 0) {
-            LOGOUT("listen poll failed: %d", errno);
-            break;
-        }
+        if (!waitReadable(listenSocket_, 500)) continue;
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
         int s = ::accept4(listenSocket_, reinterpret_cast<sockaddr*>(&peer), &length,
@@ -226,10 +234,14 @@ void SessionServer::disconnectAll() {
     }
 }
 
-void SessionServer::halt() { halt_.store(true); }
+void SessionServer::halt() {
+    halt_.store(true);
+    if (wakeFd_ >= 0) ::eventfd_write(wakeFd_, 1);
+}
 
 void SessionServer::shutdown() {
     stop_.store(true);
+    if (wakeFd_ >= 0) ::eventfd_write(wakeFd_, 1);
     if (listenThread_.joinable()) {
         listenThread_.join();
         LOGOUT("tcpListenThread...");

@@ -91,6 +91,8 @@ private:
     void report(int socket, const sockaddr_in* peer, const std::string& className,
                 const Json::Value& message, const uint8_t* data, size_t dataLength, int event);
     bool anyAdminLocked() const;
+    // poll() on the socket and the wake descriptor; true when the socket is ready.
+    bool waitReadable(int socket, int timeoutMs);
 
     platform::NetworkAdapters& adapters_;
     platform::ScreenInfo& screen_;
@@ -100,6 +102,7 @@ private:
     std::thread onlineTestThread_;
     int listenSocket_ = -1;
     int udpSocket_ = -1;
+    int wakeFd_ = -1;  // eventfd that wakes the listen and UDP threads at halt and stop
     std::atomic<uint32_t> address_{0};
     uint16_t port_ = 0;
     SessionCallback callback_;
