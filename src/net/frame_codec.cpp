@@ -3,9 +3,16 @@
 #include "net/json_text.h"
 #include "protocol/fields.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace net {
+
+namespace {
+std::atomic<uint64_t> encodedFrames{0};
+}
+
+uint64_t encodedFrameCount() { return encodedFrames.load(std::memory_order_relaxed); }
 
 Frame encodeFrame(std::string_view className, const Json::Value& message,
                   const void* data, size_t dataLength) {
@@ -25,6 +32,7 @@ Frame encodeFrame(std::string_view className, const Json::Value& message,
     writeLE32(p + 4, uint32_t(headLength));
     std::memcpy(p + 8, headText.data(), headLength);
     if (dataLength > 0 && data != nullptr) std::memcpy(p + 8 + headLength, data, dataLength);
+    encodedFrames.fetch_add(1, std::memory_order_relaxed);
     return bytes;
 }
 
