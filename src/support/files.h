@@ -22,7 +22,8 @@ bool writeFileAtomic(const std::string& path, const std::string& data);
 bool readFile(const std::string& path, std::string& out);
 
 // Per-user folders: $XDG_RUNTIME_DIR (else /tmp/lumacro3-<uid>, created 0700),
-// $XDG_CONFIG_HOME (else ~/.config). Created when missing.
+// $XDG_CONFIG_HOME (else ~/.config). Created when missing. Empty when no
+// safe folder is available.
 std::string runtimeDir();
 std::string configDir();
 

@@ -31,5 +31,8 @@ bool isDottedIPv4(std::string_view text);
 // always at a character boundary (a pair of surrogates counts as two units).
 std::string truncateUtf16Units(std::string_view utf8, size_t maxUnits);
 size_t utf16Length(std::string_view utf8);
+// True when the text is well-formed UTF-8 (no overlong forms, surrogates or
+// code points above U+10FFFF).
+bool isValidUtf8(std::string_view text);
 
 }  // namespace support
