@@ -1,0 +1,84 @@
+// taskagent: jobs of the program that must outlive it (restart, ending
+// helpers, writing helper configuration). The executable is a thin wrapper
+// around runCommandLine; the pieces are exposed for the tests.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace taskagent {
+
+// Exit codes.
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+// How long -run waits for the program to end, and how long a process gets
+// between SIGTERM and SIGKILL.
+constexpr int kRunWaitMs = 60 * 1000;
+constexpr int kTermGraceMs = 2000;
+
+// Runs one command line (arguments after the program name); returns the exit code.
+int runCommandLine(const std::vector<std::string>& args);
+
+// ---- processes ----
+
+// Names a process can be known by, all lower case.
+struct ProcessNames {
+    std::string comm;   // /proc/PID/comm (the kernel cuts it to 15 bytes)
+    std::string exe;    // base name of /proc/PID/exe
+    std::string argv0;  // base name of the first word of /proc/PID/cmdline
+};
+
+// NAME as the program passes it ("farolineserver.exe", maybe with a Windows
+// folder in front) against one process; case-insensitive, ".exe" optional.
+bool nameMatches(const ProcessNames& names, const std::string& wanted);
+// Processes of the own real uid matching `wanted`, except this process, pid 1
+// and kernel threads.
+std::vector<pid_t> findProcesses(const std::string& wanted);
+// True when the pid no longer exists or is only a zombie waiting to be reaped.
+bool processGone(pid_t pid);
+// Real uid of the process; -1 when it cannot be read.
+long processUid(pid_t pid);
+// Target of /proc/PID/exe without a " (deleted)" mark; empty when unreadable.
+std::string processExe(pid_t pid);
+// SIGTERM to all, up to graceMs for them to go, then SIGKILL to the rest.
+// Returns how many are gone afterwards.
+int terminateProcesses(const std::vector<pid_t>& pids, int graceMs);
+
+// ---- starting the program ----
+
+// $LUMACRO3_PROGRAM when set, else "<own folder>/lumacro3".
+std::string programPath();
+// Starts `path` in its own session, stdio on /dev/null, not a child of the
+// caller. False (with the reason in `error`) when it could not be executed.
+bool startDetached(const std::string& path, std::string& error);
+// Waits until `pid` is gone (pid 0: until the single-instance lock is free),
+// polling every 100 ms. False when it is still there after timeoutMs.
+bool waitForExit(pid_t pid, int timeoutMs);
+
+// ---- commands ----
+int cmdRun(pid_t pid, int timeoutMs);
+int cmdStart();
+int cmdKillOne(const std::string& name);
+int cmdKill();
+int cmdCfg(const std::string& docDir, const std::string& httpPort, const std::string& ftpPort);
+int cmdFixPpt();
+
+// ---- helper configuration ----
+
+// Backslashes become slashes, runs of slashes collapse, a trailing slash goes.
+std::string normalizeDocDir(const std::string& path);
+// Decimal 1..65535 and nothing else.
+bool parsePort(const std::string& text, int& port);
+// Absolute, and free of characters that would end or alter a quoted nginx
+// string or an INI line (; { } " $ \ and control characters).
+bool safeConfigPath(const std::string& path);
+// nginx.conf for serving docDir read-only on `port`; `prefix` ends with '/'.
+// mimeTypesFile empty: a small types block is written inline.
+std::string nginxConfig(const std::string& prefix, const std::string& docDir, int port,
+                        bool runAsRoot, const std::string& mimeTypesFile);
+std::string ftpdConfig(const std::string& docDir, int port);
+
+}  // namespace taskagent
