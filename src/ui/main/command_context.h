@@ -32,6 +32,15 @@ struct CommandContext {
     // Socket of the phone that streams its picture to the PC, -1 when none.
     std::atomic<int> liveSourceSocket{-1};
 
+    // The black-out operation run on the UI thread for MsgScreen (first = action).
+    // Empty until the black-out screen exists; the dispatcher then posts a
+    // callable that only logs.
+    std::function<void(int64_t, int64_t)> blackScreen;
+
+    // Monotonic milliseconds for the MsgPPT attach limit; null means
+    // support::gettime2. Tests put their own clock here.
+    int64_t (*monotonicMs)() = nullptr;
+
     // MsgPPT attach: time (ms) of the last accepted request.
     std::mutex pptMutex;
     int64_t lastPptAttach = 0;

@@ -14,7 +14,10 @@ class MainHub {
 public:
     virtual ~MainHub() = default;
     // Queues a message from any thread. The heap block, when given, belongs to
-    // the hub from now on.
+    // the hub from now on. It stands for the argument that the message number
+    // defines as the heap one (wParam of UM_MEDIA_SEEK and UM_PAINTER, lParam
+    // of UM_PLAY_URL, UM_MEDIA_OPEN and UM_BRUSH 5, both of UM_RUN_ON_UI);
+    // that argument is passed as 0.
     virtual void post(uint32_t message, int64_t wParam, int64_t lParam,
                       std::unique_ptr<HeapBlock> block = nullptr) = 0;
     // The one synchronous case: runs the message on the UI thread and returns

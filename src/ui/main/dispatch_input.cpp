@@ -1,0 +1,100 @@
+// Pointer, keys, text and volume: run inline on the receive thread.
+#include "protocol/fields.h"
+#include "ui/main/dispatch_handlers.h"
+#include "ui/main/dispatcher.h"
+#include "ui/main/overlay_flags.h"
+
+namespace ui::dispatch {
+
+namespace field = protocol::field;
+
+namespace {
+
+struct Pointer {
+    int action;
+    bool absolute;
+    float dx;
+    float dy;
+};
+
+Pointer readPointer(const Json::Value& message) {
+    return Pointer{message[field::action].asInt(), message[field::absolute].asBool(),
+                   message[field::dx].asFloat(), message[field::dy].asFloat()};
+}
+
+constexpr int kMouseMove = 4;
+
+}  // namespace
+
+void handleMouseEvent(const Request& request) {
+    const Pointer p = readPointer(request.message);
+    if (p.action == kMouseMove) {
+        const int dx = roundDelta(p.dx);
+        const int dy = roundDelta(p.dy);
+        if (dx == 0 && dy == 0)
+            return;
+        // While the spotlight is shown a move steers it instead of the cursor.
+        if (overlayFlags().spotlightActive.load()) {
+            post(request, UM_SPOT, 5, packSigned16(dx, dy));
+            return;
+        }
+    }
+    RemoteInput* input = request.context.features.input;
+    if (!input)
+        return unavailable("input", request);
+    input->mouseEvent(p.action, p.absolute, p.dx, p.dy);
+}
+
+void handleMotionEvent(const Request& request) {
+    const Pointer p = readPointer(request.message);
+    RemoteInput* input = request.context.features.input;
+    if (!input)
+        return unavailable("input", request);
+    input->motionEvent(p.action, p.absolute, p.dx, p.dy);
+}
+
+void handleRotateEvent(const Request& request) {
+    const float degree = request.message[field::degree].asFloat();
+    RemoteInput* input = request.context.features.input;
+    if (!input)
+        return unavailable("input", request);
+    input->rotateEvent(degree);
+}
+
+void handleKeyEvent(const Request& request) {
+    const int keyCode = request.message[field::keyCode].asInt();
+    RemoteInput* input = request.context.features.input;
+    if (!input)
+        return unavailable("input", request);
+    input->keyEvent(keyCode);
+}
+
+void handleKeyEventEx(const Request& request) {
+    const Json::Value& m = request.message;
+    const int keyCode = m[field::keyCode].asInt();
+    const bool shift = m[field::shift].asBool();
+    const bool ctrl = m[field::ctrl].asBool();
+    const bool alt = m[field::alt].asBool();
+    RemoteInput* input = request.context.features.input;
+    if (!input)
+        return unavailable("input", request);
+    input->keyEventEx(keyCode, shift, ctrl, alt);
+}
+
+void handleInputText(const Request& request) {
+    const std::string text = request.message[field::text].asString();
+    RemoteInput* input = request.context.features.input;
+    if (!input)
+        return unavailable("input", request);
+    input->inputText(text);
+}
+
+void handleVolume(const Request& request) {
+    const int volume = request.message[field::volume].asInt();
+    RemoteInput* input = request.context.features.input;
+    if (!input)
+        return unavailable("input", request);
+    input->setVolume(volume);
+}
+
+}  // namespace ui::dispatch

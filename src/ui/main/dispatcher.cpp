@@ -1,0 +1,257 @@
+#include "ui/main/dispatcher.h"
+
+#include "protocol/fields.h"
+#include "protocol/message_names.h"
+#include "support/logger.h"
+#include "ui/main/dispatch_handlers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <json/value.h>
+#include <limits>
+
+namespace ui {
+
+using namespace dispatch;
+
+namespace {
+
+struct Route {
+    const char* className;
+    Handler handler;
+};
+
+// Compared in this order; the first exact match runs.
+const Route kRoutes[] = {
+    {protocol::MsgMouseEvent, handleMouseEvent},
+    {protocol::MsgMotionEvent, handleMotionEvent},
+    {protocol::MsgRotateEvent, handleRotateEvent},
+    {protocol::MsgKeyEvent, handleKeyEvent},
+    {protocol::MsgKeyEventEx, handleKeyEventEx},
+    {protocol::MsgLive, handleLive},
+    {protocol::MsgOpenURL, handleOpenUrl},
+    {protocol::MsgMediaPlay, handleMediaPlay},
+    {protocol::MsgLiveOpen, handleLiveOpen},
+    {protocol::MsgLiveData, handleLiveData},
+    {protocol::MsgLiveClose, handleLiveClose},
+    {protocol::MsgAudioPlayStart, handleAudioPlayStart},
+    {protocol::MsgAudioPlayData, handleAudioPlayData},
+    {protocol::MsgAudioPlayStop, handleAudioPlayStop},
+    {protocol::MsgMediaRecord, handleMediaRecord},
+    {protocol::MsgVoiceData, handleVoiceData},
+    {protocol::MsgFile, handleFile},
+    {protocol::MsgBrush, handleBrush},
+    {protocol::MsgSpot, handleSpot},
+    {protocol::MsgDrawingBoard, handleDrawingBoard},
+    {protocol::MsgEditText, handleEditText},
+    {protocol::MsgMediaPlayer, handleMediaPlayer},
+    {protocol::MsgGlass, handleGlass},
+    {protocol::MsgPCCamera, handlePcCamera},
+    {protocol::MsgVolume, handleVolume},
+    {protocol::MsgPPT, handlePpt},
+    {protocol::MsgScreenshot, handleScreenshot},
+    {protocol::MsgInputText, handleInputText},
+    {protocol::MsgPhotos, handlePhotos},
+    {protocol::MsgPexloAutoLogin, handlePexloAutoLogin},
+    {protocol::MsgOpenEbook, handleOpenEbook},
+    {protocol::MsgScreen, handleScreen},
+    {protocol::MsgMiracastDisplay, handleMiracastDisplay},
+};
+
+void clientReady(CommandContext& context, int socket, const sockaddr_in* peer) {
+    // Closing an open settings window is left to the UI side, which owns it.
+    if (context.settings && context.settings->getInt(app::setting::SET, kShowCursor, 0) != 0) {
+        const int scheme = static_cast<int>(context.settings->getInt(app::setting::SET, kCursor, 9));
+        if (context.features.cursors)
+            context.features.cursors->apply(scheme);
+        else
+            LOGOUT("cursors not available: client ready");
+    }
+
+    const bool admin = context.server && context.server->isAdmin(socket);
+    const int64_t address = peer ? static_cast<int64_t>(peer->sin_addr.s_addr) : 0;
+    if (context.hub)
+        context.hub->post(UM_CLIENT_STATE, admin ? 1 : 2, address);
+
+    LiveStream* live = context.features.liveStream;
+    if (live && live->hasSubscription())
+        live->requestKeyFrame();
+}
+
+void clientGone(CommandContext& context, int socket) {
+    const bool admin = context.server && context.server->isAdmin(socket);
+    // A later session may get the same socket number, so the live source is
+    // forgotten as soon as its phone leaves.
+    int source = socket;
+    const bool wasLiveSource = context.liveSourceSocket.compare_exchange_strong(source, -1);
+
+    if (admin) {
+        if (context.hub) {
+            context.hub->post(UM_CLIENT_STATE, 0, 0);
+            context.hub->post(UM_MEDIA_CLOSE, 0, 0);
+            context.hub->post(UM_DRAWING_BOARD, 2, 0);
+            context.hub->post(UM_SPOT, 0, 0);
+            context.hub->post(UM_BRUSH, 0, 0);
+        }
+        releasePhoneResources(context);
+        LOGOUT("client disconnected");
+        if (context.features.cursors)
+            context.features.cursors->apply(8);
+    } else if (wasLiveSource) {
+        if (context.hub)
+            context.hub->post(UM_MEDIA_CLOSE, 0, 0);
+    }
+}
+
+}  // namespace
+
+int onSessionEvent(int socket, const sockaddr_in* peer, const std::string& className,
+                   const Json::Value& message, const uint8_t* data, size_t dataLength, int event,
+                   void* userData) {
+    auto* context = static_cast<CommandContext*>(userData);
+    if (!context)
+        return 0;
+    // No exception may end the session's thread.
+    try {
+        switch (event) {
+        case net::kMessage:
+            dispatchMessage(data, className, userData, message, dataLength, socket);
+            break;
+        case net::kClientReady:
+            clientReady(*context, socket, peer);
+            break;
+        case net::kClientGone:
+            clientGone(*context, socket);
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception& e) {
+        LOGOUT("session event %d of socket %d failed: %s", event, socket, e.what());
+    }
+    return 0;
+}
+
+bool dispatchMessage(const uint8_t* data, const std::string& className, void* userData,
+                     const Json::Value& message, size_t dataLength, int socket) {
+    auto* context = static_cast<CommandContext*>(userData);
+    if (!context)
+        return true;
+
+    const Route* route = nullptr;
+    for (const Route& candidate : kRoutes) {
+        if (className == candidate.className) {
+            route = &candidate;
+            break;
+        }
+    }
+    if (!route) {
+        LOGOUT("unknown msg: %s", printable(className).c_str());
+        return true;
+    }
+    // Field reads on anything but an object would fail; the message is then
+    // malformed as a whole.
+    if (!message.isObject() && !message.isNull()) {
+        LOGOUT("socket %d: %s dropped: message is not an object", socket, className.c_str());
+        return true;
+    }
+
+    const Request request{*context, className, message, dataLength ? data : nullptr,
+                          data ? dataLength : 0, socket};
+    try {
+        route->handler(request);
+    } catch (const Json::Exception& e) {
+        LOGOUT("socket %d: %s dropped: %s", socket, className.c_str(), e.what());
+    } catch (const FieldError& e) {
+        LOGOUT("socket %d: %s dropped: %s", socket, className.c_str(), e.what());
+    } catch (const std::exception& e) {
+        LOGOUT("socket %d: %s failed: %s", socket, className.c_str(), e.what());
+    }
+    return true;
+}
+
+void releasePhoneResources(CommandContext& context) {
+    Features& f = context.features;
+    if (f.liveStream)
+        f.liveStream->dropViewers();
+    if (f.files)
+        f.files->closeAll();
+    if (f.recorder)
+        f.recorder->endSilently();
+    if (f.phoneAudio)
+        f.phoneAudio->stop();
+}
+
+int roundDelta(float value) {
+    if (std::isnan(value))
+        return 0;
+    // Out-of-range values saturate instead of overflowing the conversion.
+    if (value >= 2147483648.0f)
+        return std::numeric_limits<int>::max();
+    if (value <= -2147483648.0f)
+        return std::numeric_limits<int>::min();
+    int whole = static_cast<int>(value);
+    if (static_cast<double>(value) - whole >= 0.5)
+        ++whole;
+    return whole;
+}
+
+namespace dispatch {
+
+void post(const Request& request, uint32_t message, int64_t wParam, int64_t lParam,
+          std::unique_ptr<HeapBlock> block) {
+    if (!request.context.hub) {
+        LOGOUT("hub not available: %s", request.className.c_str());
+        return;
+    }
+    request.context.hub->post(message, wParam, lParam, std::move(block));
+}
+
+void unavailable(const char* feature, const Request& request) {
+    LOGOUT("%s not available: %s", feature, request.className.c_str());
+}
+
+void broadcastState(CommandContext& context, const char* className, int state) {
+    if (!context.server)
+        return;
+    Json::Value message(Json::objectValue);
+    message[protocol::field::state] = state;
+    context.server->send(className, message, nullptr, 0, -1);
+}
+
+const Json::Value& arrayField(const Json::Value& message, const char* name) {
+    const Json::Value& value = message[name];
+    if (!value.isNull() && !value.isArray())
+        throw FieldError(std::string("\"") + name + "\" is not an array");
+    return value;
+}
+
+std::string printable(std::string_view text) {
+    constexpr size_t kMax = 200;
+    std::string out;
+    for (unsigned char c : text.substr(0, kMax)) {
+        if (c < 0x20 || c == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    if (text.size() > kMax)
+        out += "...";
+    return out;
+}
+
+int64_t packSigned16(int high, int low) {
+    const auto half = [](int v) {
+        return static_cast<uint16_t>(static_cast<int16_t>(std::clamp(v, -32768, 32767)));
+    };
+    return static_cast<int64_t>((static_cast<uint32_t>(half(high)) << 16) | half(low));
+}
+
+}  // namespace dispatch
+
+}  // namespace ui
