@@ -1,0 +1,195 @@
+// The built lumacro3 program serving on its own loopback address, driven by
+// the reference phone client and the lumacro3-phone tool.
+#include "common/loopback.h"
+#include "loopback_fakes.h"
+#include "phone/discovery.h"
+#include "phone/phone_client.h"
+#include "protocol/constants.h"
+#include "protocol/message_names.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using namespace std::chrono_literals;
+using phone::PhoneClient;
+using phone::ReadResult;
+using phone::ReceivedFrame;
+
+const std::string kBinDir = LUMACRO3_BIN_DIR;
+
+// lumacro3 started for one test with a private home and its own address;
+// stopped with SIGTERM, which must end it with exit code 0.
+class PcProgram {
+public:
+    explicit PcProgram(std::string address) : address_(std::move(address)) {
+        char pattern[] = "/tmp/lumacro3-e2e-XXXXXX";
+        home_ = ::mkdtemp(pattern);
+        child_ = std::make_unique<e2e::ChildProcess>(
+            kBinDir + "/lumacro3", std::vector<std::string>{},
+            std::vector<std::string>{"HOME=" + home_, "XDG_CONFIG_HOME=" + home_ + "/config",
+                                     "XDG_RUNTIME_DIR=" + home_, "LUMACRO3_LISTEN_ADDRESS=" + address_,
+                                     "LUMACRO3_LOG=1", "PATH=/usr/bin:/bin"},
+            home_ + "/out.log", home_ + "/err.log");
+    }
+    ~PcProgram() {
+        child_.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(home_, ignored);
+    }
+
+    // Waits until "hello" is answered.
+    bool waitReady(int timeoutMs = 10000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (child_->started() && std::chrono::steady_clock::now() < end)
+            if (phone::discover(address_, protocol::kDiscoveryPort, 100)) return true;
+        return false;
+    }
+    int terminate() {
+        child_->signal(SIGTERM);
+        return child_->wait(10000);
+    }
+    std::string log() const { return e2e::readFile(home_ + "/out.log") + e2e::readFile(home_ + "/err.log"); }
+    const std::string& address() const { return address_; }
+
+private:
+    std::string address_;
+    std::string home_;
+    std::unique_ptr<e2e::ChildProcess> child_;
+};
+
+class PcServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pc_ = std::make_unique<PcProgram>(testing_support::uniqueLoopbackAddress(50));
+        ASSERT_TRUE(pc_->waitReady()) << pc_->log();
+    }
+    void TearDown() override {
+        EXPECT_EQ(pc_->terminate(), 0) << pc_->log();
+    }
+
+    // Connects and checks that MsgServerInfo is the very first frame.
+    std::unique_ptr<PhoneClient> connectPhone(Json::Value* greeting = nullptr) {
+        auto client = std::make_unique<PhoneClient>();
+        EXPECT_TRUE(client->connect(pc_->address(), protocol::kSessionPort, 3000)) << client->lastError();
+        ReceivedFrame frame;
+        EXPECT_EQ(client->readFrame(frame, 3000), ReadResult::Frame);
+        EXPECT_EQ(frame.className, protocol::MsgServerInfo);
+        if (greeting) *greeting = frame.message;
+        return client;
+    }
+
+    std::unique_ptr<PhoneClient> handshaken(std::optional<bool> admin, const std::string& id) {
+        auto client = connectPhone();
+        phone::ClientInfoOptions options;
+        options.uniqueId = id;
+        options.admin = admin;
+        EXPECT_TRUE(client->handshake(options)) << client->lastError();
+        return client;
+    }
+
+    // Reads until the PC closes the session; false if it stays open for
+    // `timeoutMs` or sends a message first.
+    static bool closedWithoutReply(PhoneClient& client, int timeoutMs) {
+        ReceivedFrame frame;
+        ReadResult r = client.readFrame(frame, timeoutMs);
+        EXPECT_NE(r, ReadResult::Frame) << frame.className;
+        return r == ReadResult::Closed;
+    }
+
+    // True when the session is still open after `ms` (keep-alives allowed).
+    static bool staysOpen(PhoneClient& client, int ms) {
+        ReceivedFrame frame;
+        return client.readFrame(frame, ms) == ReadResult::Timeout;
+    }
+
+    std::optional<bool> helloUseable(int timeoutMs = 1500) {
+        auto reply = phone::discover(pc_->address(), protocol::kDiscoveryPort, timeoutMs);
+        if (!reply) return std::nullopt;
+        return reply->info["useable"].asBool();
+    }
+
+    std::unique_ptr<PcProgram> pc_;
+};
+
+TEST_F(PcServer, GreetsEveryPhoneAndAnswersHello) {
+    Json::Value greeting;
+    auto phone = connectPhone(&greeting);
+    EXPECT_EQ(greeting["platform"].asString(), "pc");
+    EXPECT_EQ(greeting["versionCode"].asInt(), protocol::kVersionCode);
+    EXPECT_EQ(greeting["versionName"].asString(), protocol::kVersionName);
+    EXPECT_TRUE(greeting["useable"].asBool());
+    EXPECT_EQ(greeting["ftpUrl"].asString(), "ftp://ftpd:Nq4vT8wa@" + pc_->address() + ":17171/");
+    EXPECT_EQ(greeting["httpUrl"].asString(), "http://" + pc_->address() + ":27272/");
+    EXPECT_EQ(greeting["dataLength"].asInt(), 0);
+
+    auto reply = phone::discover(pc_->address(), protocol::kDiscoveryPort, 2000);
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(reply->info["useable"].asBool());
+    EXPECT_EQ(reply->info["serverId"].asInt64(), greeting["serverId"].asInt64());
+
+    // Only the exact word is a discovery request.
+    EXPECT_FALSE(phone::sendDatagram(pc_->address(), protocol::kDiscoveryPort, "Hello", 300));
+    EXPECT_FALSE(phone::sendDatagram(pc_->address(), protocol::kDiscoveryPort, "hello\n", 300));
+}
+
+TEST_F(PcServer, OneAdminAtATimeWatchersWelcome) {
+    auto admin = handshaken(true, "phone-a");
+    ASSERT_TRUE(staysOpen(*admin, 300));
+
+    // While an admin is connected the PC reports itself not useable and
+    // ignores "hello".
+    Json::Value greeting;
+    auto rival = connectPhone(&greeting);
+    EXPECT_FALSE(greeting["useable"].asBool());
+    EXPECT_FALSE(helloUseable(800).has_value());
+
+    // A second admin candidate (no "admin" field counts as admin) is dropped
+    // without a reply.
+    phone::ClientInfoOptions candidate;
+    candidate.uniqueId = "phone-b";
+    ASSERT_TRUE(rival->handshake(candidate));
+    EXPECT_TRUE(closedWithoutReply(*rival, 2500));
+
+    // A watching phone is accepted and kept.
+    auto watcher = handshaken(false, "phone-c");
+    EXPECT_TRUE(staysOpen(*watcher, 1500));
+    EXPECT_TRUE(staysOpen(*admin, 10));
+
+    // Once the admin leaves, the PC is free again.
+    admin->close();
+    std::optional<bool> useable;
+    for (int i = 0; i < 10 && useable != true; ++i) useable = helloUseable(500);
+    EXPECT_EQ(useable, true);
+    auto next = handshaken(true, "phone-d");
+    EXPECT_TRUE(staysOpen(*next, 1500));
+}
+
+TEST_F(PcServer, KeepAlivesAndRecordDatagrams) {
+    auto phone = handshaken(false, "keep-alive-watcher");
+    ASSERT_TRUE(staysOpen(*phone, 3000));
+    EXPECT_GE(phone->keepAlives(), 2u);  // one about every 1.1 s
+    EXPECT_LE(phone->keepAlives(), 3u);
+
+    auto reply = phone::sendDatagram(pc_->address(), protocol::kDiscoveryPort, "stop-record", 2000);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(*reply, std::string("recorder-stoped"));
+}
+
+TEST_F(PcServer, ToolWatchesAndTheProgramEndsCleanlyWithPhonesConnected) {
+    auto admin = handshaken(true, "admin-stays");
+    e2e::ProgramResult watch = e2e::runProgram(
+        kBinDir + "/lumacro3-phone",
+        {"watch", "--address", pc_->address(), "--seconds", "2.5"}, {"PATH=/usr/bin:/bin"});
+    EXPECT_EQ(watch.exitCode, 0) << watch.err;
+    EXPECT_EQ(watch.out.rfind("com.quorvel.qm.msg.MsgServerInfo {", 0), 0u) << watch.out;
+    EXPECT_NE(watch.out.find("\"useable\":false"), std::string::npos) << watch.out;
+    const size_t count = watch.out.find("keep-alives: ");
+    ASSERT_NE(count, std::string::npos) << watch.out;
+    EXPECT_GE(std::atoi(watch.out.c_str() + count + 13), 1) << watch.out;
+    // TearDown sends SIGTERM with the admin still connected.
+}
+
+}  // namespace

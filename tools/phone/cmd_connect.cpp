@@ -1,0 +1,33 @@
+// connect: handshake, then print the frames the PC sends for a while.
+#include "phone/commands.h"
+
+#include <ostream>
+
+namespace phone::cli {
+
+namespace {
+
+int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
+    const double seconds = args.number("watch", 0, 24 * 3600).value_or(3.0);
+    PhoneClient client;
+    if (!connectAndHandshake(client, args, std::nullopt, err)) return kExitFailure;
+    int code = printFramesFor(client, seconds, out, err);
+    out << "keep-alives: " << client.keepAlives() << "\n" << std::flush;
+    client.closeGracefully(2000);
+    return code;
+}
+
+}  // namespace
+
+Command connectCommand() {
+    std::vector<Option> options = {addressOption(), portOption(protocol::kSessionPort),
+                                       {"watch", "SECONDS", "how long to print frames (default 3)"}};
+    for (auto& o : handshakeOptions()) options.push_back(o);
+    return {"connect",
+            "--address IP [--port N] [--admin|--no-admin] [--unique-id S] [--mac S] [--tag S] "
+            "[--width N] [--height N] [--ftp-url S] [--watch SECONDS]",
+            "open a session, send MsgClientInfo and print what the PC sends",
+            options, 0, 0, run};
+}
+
+}  // namespace phone::cli

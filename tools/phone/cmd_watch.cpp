@@ -1,0 +1,32 @@
+// watch: join as a watching phone and print every frame and the keep-alive count.
+#include "phone/commands.h"
+
+#include <ostream>
+
+namespace phone::cli {
+
+namespace {
+
+int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
+    const double seconds = args.number("seconds", 0, 24 * 3600).value_or(10.0);
+    PhoneClient client;
+    if (!connectAndHandshake(client, args, false, err)) return kExitFailure;
+    int code = printFramesFor(client, seconds, out, err);
+    out << "keep-alives: " << client.keepAlives() << "\n" << std::flush;
+    client.closeGracefully(2000);
+    return code;
+}
+
+}  // namespace
+
+Command watchCommand() {
+    std::vector<Option> options = {addressOption(), portOption(protocol::kSessionPort),
+                                       {"seconds", "N", "how long to watch (default 10)"}};
+    for (auto& o : handshakeOptions()) options.push_back(o);
+    return {"watch",
+            "--address IP [--seconds N] [--admin] [handshake options]",
+            "join as a watching phone (admin false unless --admin) and print every frame",
+            options, 0, 0, run};
+}
+
+}  // namespace phone::cli

@@ -1,0 +1,65 @@
+// The subcommands of lumacro3-phone. Each lives in its own cmd_*.cpp and is
+// listed once in main.cpp.
+#pragma once
+
+#include "phone/cli_args.h"
+#include "phone/phone_client.h"
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace phone::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+struct Command {
+    std::string name;
+    std::string synopsis;  // arguments after the command name
+    std::string summary;
+    std::vector<Option> options;
+    size_t minPositional = 0;
+    size_t maxPositional = 0;
+    // Runs the command; may throw UsageError.
+    std::function<int(const ParsedArgs&, std::ostream& out, std::ostream& err)> run;
+};
+
+Command discoverCommand();
+Command connectCommand();
+Command sendCommand();
+Command watchCommand();
+Command recordCommand();
+
+// Shared pieces of the commands (cmd_common.cpp).
+
+// The PC's address: LUMACRO3_LISTEN_ADDRESS when set, else 127.0.0.1.
+std::string defaultAddress();
+Option addressOption();
+Option portOption(uint16_t defaultPort);
+// --admin, --no-admin, --unique-id, --mac, --tag, --width, --height, --ftp-url.
+std::vector<Option> handshakeOptions();
+// The handshake fields given on the command line. `defaultAdmin` applies when
+// neither --admin nor --no-admin is given (nullopt: the field is left out).
+// When neither --unique-id nor --mac is given a per-process id is used, so
+// the PC counts this client as identified.
+ClientInfoOptions clientInfoFromArgs(const ParsedArgs& args, std::optional<bool> defaultAdmin);
+
+uint16_t portFromArgs(const ParsedArgs& args, uint16_t defaultPort);
+int timeoutFromArgs(const ParsedArgs& args, const std::string& name, int defaultMs);
+
+// "CLASS JSON [+N bytes]"
+std::string describeFrame(const ReceivedFrame& frame);
+
+// Connects and sends the handshake; prints the reason and returns false on failure.
+bool connectAndHandshake(PhoneClient& client, const ParsedArgs& args,
+                         std::optional<bool> defaultAdmin, std::ostream& err);
+
+// Prints every frame for `seconds`. Returns kExitOk when the time ran out with
+// the connection still open, kExitFailure when the PC closed it or sent an
+// invalid frame (the reason goes to `err`).
+int printFramesFor(PhoneClient& client, double seconds, std::ostream& out, std::ostream& err);
+
+}  // namespace phone::cli
