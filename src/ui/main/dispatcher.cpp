@@ -3,6 +3,7 @@
 #include "protocol/fields.h"
 #include "protocol/message_names.h"
 #include "support/logger.h"
+#include "support/strings.h"
 #include "ui/main/dispatch_handlers.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <exception>
 #include <json/value.h>
 #include <limits>
+#include <string>
 
 namespace ui {
 
@@ -105,6 +107,14 @@ void clientGone(CommandContext& context, int socket) {
     }
 }
 
+// The sender of the message being dispatched on this thread, for log lines.
+thread_local std::string currentPeer;
+
+std::string peerName(int socket) {
+    return currentPeer.empty() ? "socket " + std::to_string(socket)
+                               : currentPeer + " (socket " + std::to_string(socket) + ")";
+}
+
 }  // namespace
 
 int onSessionEvent(int socket, const sockaddr_in* peer, const std::string& className,
@@ -117,7 +127,9 @@ int onSessionEvent(int socket, const sockaddr_in* peer, const std::string& class
     try {
         switch (event) {
         case net::kMessage:
+            currentPeer = peer ? support::ip2string(peer->sin_addr.s_addr) : std::string();
             dispatchMessage(data, className, userData, message, dataLength, socket);
+            currentPeer.clear();
             break;
         case net::kClientReady:
             clientReady(*context, socket, peer);
@@ -154,7 +166,7 @@ bool dispatchMessage(const uint8_t* data, const std::string& className, void* us
     // Field reads on anything but an object would fail; the message is then
     // malformed as a whole.
     if (!message.isObject() && !message.isNull()) {
-        LOGOUT("socket %d: %s dropped: message is not an object", socket, className.c_str());
+        LOGOUT("%s: %s dropped: message is not an object", peerName(socket).c_str(), className.c_str());
         return true;
     }
 
@@ -163,11 +175,11 @@ bool dispatchMessage(const uint8_t* data, const std::string& className, void* us
     try {
         route->handler(request);
     } catch (const Json::Exception& e) {
-        LOGOUT("socket %d: %s dropped: %s", socket, className.c_str(), e.what());
+        LOGOUT("%s: %s dropped: %s", peerName(socket).c_str(), className.c_str(), e.what());
     } catch (const FieldError& e) {
-        LOGOUT("socket %d: %s dropped: %s", socket, className.c_str(), e.what());
+        LOGOUT("%s: %s dropped: %s", peerName(socket).c_str(), className.c_str(), e.what());
     } catch (const std::exception& e) {
-        LOGOUT("socket %d: %s failed: %s", socket, className.c_str(), e.what());
+        LOGOUT("%s: %s failed: %s", peerName(socket).c_str(), className.c_str(), e.what());
     }
     return true;
 }
