@@ -10,44 +10,33 @@
 
 namespace net {
 
+namespace {
+
+// Waits without limit until the socket is ready for `events`; false (with
+// `error` set) when poll fails. shutdown() of the socket ends the wait.
+bool waitReady(int socket, short events, int& error) {
+    for (;;) {
+        pollfd pfd{socket, events, 0};
+        int ready = ::poll(&pfd, 1, -1);
+        if (ready > 0) return true;
+        if (ready < 0 && errno == EINTR) continue;
+        error = errno;
+        return false;
+    }
+}
+
+}  // namespace
+
 long socketReadExactly(int socket, void* buffer, size_t n, int& error) {
     size_t done = 0;
     auto* p = static_cast<uint8_t*>(buffer);
     while (done < n) {
-        pollfd pfd{socket, POLLIN, 0};
-        int ready = ::poll(&pfd, 1, -1);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) {
-            error = errno;
-            return -1;
-        }
+        if (!waitReady(socket, POLLIN, error)) return -1;
         ssize_t r = ::recv(socket, p + done, n - done, 0);
         if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
         if (r <= 0) {
             error = r < 0 ? errno : 0;
             return r;
-        }
-        done += size_t(r);
-    }
-    return long(n);
-}
-
-long socketWriteAll(int socket, const void* buffer, size_t n, int& error) {
-    size_t done = 0;
-    const auto* p = static_cast<const uint8_t*>(buffer);
-    while (done < n) {
-        pollfd pfd{socket, POLLOUT, 0};
-        int ready = ::poll(&pfd, 1, -1);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) {
-            error = errno;
-            return -1;
-        }
-        ssize_t r = ::send(socket, p + done, n - done, MSG_NOSIGNAL);
-        if (r < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-            error = errno;
-            return -1;
         }
         done += size_t(r);
     }
@@ -67,13 +56,7 @@ long socketWriteGather(int socket, const ConstBuffer* buffers, size_t count, int
             iov[n].iov_base = const_cast<uint8_t*>(static_cast<const uint8_t*>(buffers[i].data) + skip);
             iov[n].iov_len = buffers[i].size - skip;
         }
-        pollfd pfd{socket, POLLOUT, 0};
-        int ready = ::poll(&pfd, 1, -1);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) {
-            error = errno;
-            return -1;
-        }
+        if (!waitReady(socket, POLLOUT, error)) return -1;
         msghdr msg{};
         msg.msg_iov = iov;
         msg.msg_iovlen = n;

@@ -10,8 +10,6 @@ namespace net {
 
 // Reads exactly n bytes: n on success, 0 when the peer closed, -1 on failure.
 long socketReadExactly(int socket, void* buffer, size_t n, int& error);
-// Writes all n bytes: n on success, -1 on failure.
-long socketWriteAll(int socket, const void* buffer, size_t n, int& error);
 
 // Writes the bytes of several buffers in order with gathered sends: the total
 // on success, -1 on failure.
