@@ -26,12 +26,19 @@ Frame encodeFrame(std::string_view className, const Json::Value& message,
 
     const size_t headLength = headText.size();
     const size_t totalLength = headLength + dataLength + 4;
-    auto bytes = std::make_shared<std::vector<uint8_t>>(totalLength + 4);
-    uint8_t* p = bytes->data();
-    writeLE32(p, uint32_t(totalLength));
-    writeLE32(p + 4, uint32_t(headLength));
-    std::memcpy(p + 8, headText.data(), headLength);
-    if (dataLength > 0 && data != nullptr) std::memcpy(p + 8 + headLength, data, dataLength);
+    // Built by appending, so the tail is written once (no zero-fill first).
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    bytes->reserve(totalLength + 4);
+    bytes->resize(8);
+    writeLE32(bytes->data(), uint32_t(totalLength));
+    writeLE32(bytes->data() + 4, uint32_t(headLength));
+    bytes->insert(bytes->end(), headText.begin(), headText.end());
+    if (dataLength > 0 && data != nullptr) {
+        const auto* tail = static_cast<const uint8_t*>(data);
+        bytes->insert(bytes->end(), tail, tail + dataLength);
+    } else {
+        bytes->resize(totalLength + 4);
+    }
     encodedFrames.fetch_add(1, std::memory_order_relaxed);
     return bytes;
 }

@@ -36,8 +36,12 @@ inline void writeLE32(uint8_t* p, uint32_t v) {
     p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
 }
 
-inline bool isValidTotalLength(uint32_t totalLength) {
+inline bool isValidTotalLength(uint64_t totalLength) {
     return totalLength >= kMinTotalLength && totalLength < kMaxTotalLength;
+}
+// True when the encoded frame fits the receivers' limit.
+inline bool isSendable(const Frame& frame) {
+    return frame && frame->size() >= 4 && isValidTotalLength(frame->size() - 4);
 }
 
 // One decoded message. `data` points into the buffer that was parsed and is

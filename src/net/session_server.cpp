@@ -198,12 +198,20 @@ void SessionServer::report(int socket, const sockaddr_in* peer, const std::strin
 
 void SessionServer::send(std::string_view className, const Json::Value& message, const void* data,
                          size_t dataLength, int target) {
+    // Head and tail together must stay below the receivers' frame limit, or
+    // the phone would lose the frame boundaries.
     if (dataLength >= kMaxTotalLength) {
         LOGOUT("%.*s not sent: %zu bytes is too large for a frame", int(className.size()),
                className.data(), dataLength);
         return;
     }
-    sendFrame(encodeFrame(className, message, data, dataLength), target);
+    Frame frame = encodeFrame(className, message, data, dataLength);
+    if (!isSendable(frame)) {
+        LOGOUT("%.*s not sent: %zu bytes is too large for a frame", int(className.size()),
+               className.data(), frame->size());
+        return;
+    }
+    sendFrame(frame, target);
 }
 
 void SessionServer::sendFrame(const Frame& frame, int target) {

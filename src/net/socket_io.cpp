@@ -31,9 +31,13 @@ long socketReadExactly(int socket, void* buffer, size_t n, int& error) {
     size_t done = 0;
     auto* p = static_cast<uint8_t*>(buffer);
     while (done < n) {
-        if (!waitReady(socket, POLLIN, error)) return -1;
+        // Try the read first: data is usually there, and poll() only when not.
         ssize_t r = ::recv(socket, p + done, n - done, 0);
-        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!waitReady(socket, POLLIN, error)) return -1;
+            continue;
+        }
         if (r <= 0) {
             error = r < 0 ? errno : 0;
             return r;

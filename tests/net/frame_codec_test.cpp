@@ -6,6 +6,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace net {
 namespace {
@@ -41,6 +42,13 @@ TEST(FrameCodec, DataLengthIsTheActualTailAndTheCallersObjectIsUntouched) {
     ASSERT_EQ(out.dataLength, sizeof tail);
     EXPECT_EQ(std::memcmp(out.data, tail, sizeof tail), 0);
     EXPECT_EQ(readLE32(frame->data()), readLE32(frame->data() + 4) + 4 + sizeof tail);
+}
+
+TEST(FrameCodec, AFrameWhoseHeadPushesItPastTheLimitIsNotSendable) {
+    std::vector<uint8_t> tail(kMaxTotalLength - 64, 0);
+    EXPECT_FALSE(isSendable(encodeFrame("com.quorvel.qm.msg.MsgFile", Json::Value(), tail.data(), tail.size())));
+    tail.resize(kMaxTotalLength - 200);
+    EXPECT_TRUE(isSendable(encodeFrame("X", Json::Value(), tail.data(), tail.size())));
 }
 
 TEST(FrameCodec, Utf8TextTravelsUnescaped) {

@@ -133,6 +133,7 @@ bool PhoneClient::sendMessage(std::string_view className, const Json::Value& mes
                               const void* tail, size_t tailLength) {
     if (tailLength + 4 >= net::kMaxTotalLength) return fail("tail too large for one frame");
     net::Frame frame = net::encodeFrame(className, message, tail, tailLength);
+    if (!net::isSendable(frame)) return fail("message too large for one frame");
     return sendRaw(frame->data(), frame->size());
 }
 
