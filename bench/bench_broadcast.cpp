@@ -19,6 +19,7 @@
 //
 // --only runs one row alone, three times (for a profiler); no ratio is printed.
 #include "bench_common.h"
+#include "bench_phone.h"
 #include "net/frame_codec.h"
 #include "net/session_server.h"
 #include "phone/phone_client.h"
@@ -250,15 +251,7 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<phone::PhoneClient>> phones;
     for (int i = 0; i < kPhones; ++i) {
         auto phone = std::make_unique<phone::PhoneClient>();
-        if (!phone->connect(kAddress, kPort)) bench::fail("connect: %s", phone->lastError().c_str());
-        phone::ReceivedFrame greeting;
-        if (phone->readFrame(greeting, 3000) != phone::ReadResult::Frame ||
-            greeting.className != protocol::MsgServerInfo)
-            bench::fail("phone %d got no greeting", i);
-        phone::ClientInfoOptions options;
-        options.uniqueId = "bench-phone-" + std::to_string(i);
-        options.admin = false;
-        if (!phone->handshake(options)) bench::fail("handshake: %s", phone->lastError().c_str());
+        bench::connectWatchingPhone(*phone, kAddress, kPort, "bench-phone-" + std::to_string(i));
         phones.push_back(std::move(phone));
     }
     {

@@ -10,6 +10,7 @@
 //
 //   bench_latency [--quick]
 #include "bench_common.h"
+#include "bench_phone.h"
 #include "net/frame_codec.h"
 #include "net/session_server.h"
 #include "net/socket_io.h"
@@ -165,15 +166,7 @@ int main(int argc, char** argv) {
         bench::fail("session server did not start on %s:%u", kAddress, unsigned(kPort));
 
     phone::PhoneClient phone;
-    if (!phone.connect(kAddress, kPort)) bench::fail("connect: %s", phone.lastError().c_str());
-    phone::ReceivedFrame greeting;
-    if (phone.readFrame(greeting, 3000) != phone::ReadResult::Frame ||
-        greeting.className != protocol::MsgServerInfo)
-        bench::fail("no greeting from the server");
-    phone::ClientInfoOptions options;
-    options.uniqueId = "bench-latency";
-    options.admin = false;
-    if (!phone.handshake(options)) bench::fail("handshake: %s", phone.lastError().c_str());
+    bench::connectWatchingPhone(phone, kAddress, kPort, "bench-latency");
     {
         std::unique_lock<std::mutex> lock(readyMutex);
         if (!readyChanged.wait_for(lock, std::chrono::seconds(3), [] { return readyCount > 0; }))

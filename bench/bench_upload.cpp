@@ -21,6 +21,7 @@
 // 4-byte length and the body read separately), (3) with FrameReader (2 plus
 // decodeFrameBody), next to (4) the session server.
 #include "bench_common.h"
+#include "bench_phone.h"
 #include "net/frame_codec.h"
 #include "net/frame_reader.h"
 #include "net/session_server.h"
@@ -210,15 +211,7 @@ int main(int argc, char** argv) {
         bench::fail("session server did not start on %s:%u", kAddress, unsigned(kPort));
 
     phone::PhoneClient phone;
-    if (!phone.connect(kAddress, kPort)) bench::fail("connect: %s", phone.lastError().c_str());
-    phone::ReceivedFrame greeting;
-    if (phone.readFrame(greeting, 3000) != phone::ReadResult::Frame ||
-        greeting.className != protocol::MsgServerInfo)
-        bench::fail("no greeting from the server");
-    phone::ClientInfoOptions options;
-    options.uniqueId = "bench-upload";
-    options.admin = false;
-    if (!phone.handshake(options)) bench::fail("handshake: %s", phone.lastError().c_str());
+    bench::connectWatchingPhone(phone, kAddress, kPort, "bench-upload");
     {
         std::unique_lock<std::mutex> lock(counters.mutex);
         if (!counters.changed.wait_for(lock, std::chrono::seconds(3), [] { return counters.ready > 0; }))
