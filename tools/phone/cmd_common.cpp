@@ -112,3 +112,17 @@ int printFramesFor(PhoneClient& client, double seconds, std::ostream& out, std::
 }
 
 }  // namespace phone::cli
+
+namespace phone::cli {
+
+int watchSession(const ParsedArgs& args, std::optional<bool> admin, double seconds,
+                 std::ostream& out, std::ostream& err) {
+    PhoneClient client;
+    if (!connectAndHandshake(client, args, admin, err)) return kExitFailure;
+    int code = printFramesFor(client, seconds, out, err);
+    out << "keep-alives: " << client.keepAlives() << "\n" << std::flush;
+    client.closeGracefully(2000);
+    return code;
+}
+
+}  // namespace phone::cli

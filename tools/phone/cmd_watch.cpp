@@ -9,12 +9,7 @@ namespace {
 
 int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
     const double seconds = args.number("seconds", 0, 24 * 3600).value_or(10.0);
-    PhoneClient client;
-    if (!connectAndHandshake(client, args, false, err)) return kExitFailure;
-    int code = printFramesFor(client, seconds, out, err);
-    out << "keep-alives: " << client.keepAlives() << "\n" << std::flush;
-    client.closeGracefully(2000);
-    return code;
+    return watchSession(args, false, seconds, out, err);
 }
 
 }  // namespace

@@ -61,5 +61,9 @@ bool connectAndHandshake(PhoneClient& client, const ParsedArgs& args,
 // the connection still open, kExitFailure when the PC closed it or sent an
 // invalid frame (the reason goes to `err`).
 int printFramesFor(PhoneClient& client, double seconds, std::ostream& out, std::ostream& err);
+// Connects, shakes hands, prints frames for `seconds`, then the keep-alive
+// count, and closes gracefully. `admin` as for connectAndHandshake.
+int watchSession(const ParsedArgs& args, std::optional<bool> admin, double seconds,
+                 std::ostream& out, std::ostream& err);
 
 }  // namespace phone::cli
