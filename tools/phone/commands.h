@@ -32,6 +32,7 @@ Command connectCommand();
 Command sendCommand();
 Command watchCommand();
 Command recordCommand();
+Command liveCommand();
 
 // Shared pieces of the commands (cmd_common.cpp).
 

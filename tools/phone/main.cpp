@@ -8,7 +8,7 @@ using namespace phone::cli;
 namespace {
 
 std::vector<Command> allCommands() {
-    return {discoverCommand(), connectCommand(), sendCommand(), watchCommand(), recordCommand()};
+    return {discoverCommand(), connectCommand(), sendCommand(), watchCommand(), recordCommand(), liveCommand()};
 }
 
 void printUsage(std::ostream& out, const std::vector<Command>& commands) {
