@@ -1,6 +1,7 @@
 // The built lumacro3 program serving on its own loopback address, driven by
 // the reference phone client and the lumacro3-phone tool.
 #include "common/loopback.h"
+#include "pc_program.h"
 #include "loopback_fakes.h"
 #include "phone/discovery.h"
 #include "phone/phone_client.h"
@@ -20,50 +21,10 @@ using phone::ReceivedFrame;
 
 const std::string kBinDir = LUMACRO3_BIN_DIR;
 
-// lumacro3 started for one test with a private home and its own address;
-// stopped with SIGTERM, which must end it with exit code 0.
-class PcProgram {
-public:
-    explicit PcProgram(std::string address) : address_(std::move(address)) {
-        char pattern[] = "/tmp/lumacro3-e2e-XXXXXX";
-        home_ = ::mkdtemp(pattern);
-        child_ = std::make_unique<e2e::ChildProcess>(
-            kBinDir + "/lumacro3", std::vector<std::string>{},
-            std::vector<std::string>{"HOME=" + home_, "XDG_CONFIG_HOME=" + home_ + "/config",
-                                     "XDG_RUNTIME_DIR=" + home_, "LUMACRO3_LISTEN_ADDRESS=" + address_,
-                                     "LUMACRO3_LOG=1", "PATH=/usr/bin:/bin"},
-            home_ + "/out.log", home_ + "/err.log");
-    }
-    ~PcProgram() {
-        child_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(home_, ignored);
-    }
-
-    // Waits until "hello" is answered.
-    bool waitReady(int timeoutMs = 10000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (child_->started() && std::chrono::steady_clock::now() < end)
-            if (phone::discover(address_, protocol::kDiscoveryPort, 100)) return true;
-        return false;
-    }
-    int terminate() {
-        child_->signal(SIGTERM);
-        return child_->wait(10000);
-    }
-    std::string log() const { return e2e::readFile(home_ + "/out.log") + e2e::readFile(home_ + "/err.log"); }
-    const std::string& address() const { return address_; }
-
-private:
-    std::string address_;
-    std::string home_;
-    std::unique_ptr<e2e::ChildProcess> child_;
-};
-
 class PcServer : public ::testing::Test {
 protected:
     void SetUp() override {
-        pc_ = std::make_unique<PcProgram>(testing_support::uniqueLoopbackAddress(50));
+        pc_ = std::make_unique<e2e::PcProgram>(testing_support::uniqueLoopbackAddress(50));
         ASSERT_TRUE(pc_->waitReady()) << pc_->log();
     }
     void TearDown() override {
@@ -111,7 +72,7 @@ protected:
         return reply->info["useable"].asBool();
     }
 
-    std::unique_ptr<PcProgram> pc_;
+    std::unique_ptr<e2e::PcProgram> pc_;
 };
 
 TEST_F(PcServer, GreetsEveryPhoneAndAnswersHello) {

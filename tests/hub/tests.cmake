@@ -1,0 +1,1 @@
+lumacro3_test_program(test_hub hub lumacro_hub phone_client)
