@@ -3,6 +3,7 @@
 
 #include "app/helper_registry.h"
 #include "support/logger.h"
+#include "support/strings.h"
 
 #include <climits>
 #include <cstdio>
@@ -18,7 +19,8 @@ const char kUsageText[] =
     "       taskagent -start                          start the program\n"
     "       taskagent -kill                           end the helpers the program started\n"
     "       taskagent -kill-one NAME                  end the own processes named NAME\n"
-    "       taskagent -cfg DOCDIR HTTPPORT FTPPORT    write the web and FTP server configuration\n"
+    "       taskagent -cfg DOCDIR HTTPPORT FTPPORT [ADDRESS]\n"
+    "                                                 write the web and FTP server configuration\n"
     "       taskagent -fix-ppt                        repair the presentation program setup\n";
 
 int usage() {
@@ -153,8 +155,8 @@ int runCommandLine(const std::vector<std::string>& args) {
         return cmdKill();
     if (command == "-kill-one" && extra == 1 && !args[1].empty())
         return cmdKillOne(args[1]);
-    if (command == "-cfg" && extra == 3)
-        return cmdCfg(args[1], args[2], args[3]);
+    if (command == "-cfg" && (extra == 3 || (extra == 4 && support::isDottedIPv4(args[4]))))
+        return cmdCfg(args[1], args[2], args[3], extra == 4 ? args[4] : std::string());
     if (command == "-fix-ppt" && extra == 0)
         return cmdFixPpt();
     return usage();

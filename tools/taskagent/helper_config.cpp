@@ -3,6 +3,7 @@
 
 #include "support/files.h"
 #include "support/logger.h"
+#include "support/strings.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -88,7 +89,8 @@ bool safeConfigPath(const std::string& path) {
 }
 
 std::string nginxConfig(const std::string& prefix, const std::string& docDir, int port,
-                        bool runAsRoot, const std::string& mimeTypesFile) {
+                        bool runAsRoot, const std::string& mimeTypesFile,
+                        const std::string& address) {
     std::string c;
     c += "# Helper web server of Lumacro3: serves the document folder read-only.\n";
     c += "# Written by taskagent -cfg; changes are overwritten.\n";
@@ -111,7 +113,7 @@ std::string nginxConfig(const std::string& prefix, const std::string& docDir, in
     c += "    sendfile on;\n";
     c += "    server_tokens off;\n\n";
     c += "    server {\n";
-    c += "        listen " + std::to_string(port) + ";\n";
+    c += "        listen " + (address.empty() ? "" : address + ":") + std::to_string(port) + ";\n";
     c += "        root " + quoted(docDir) + ";\n";
     c += "        autoindex off;\n";
     c += "        location / {\n";
@@ -122,11 +124,13 @@ std::string nginxConfig(const std::string& prefix, const std::string& docDir, in
     return c;
 }
 
-std::string ftpdConfig(const std::string& docDir, int port) {
+std::string ftpdConfig(const std::string& docDir, int port, const std::string& address) {
     std::string c;
     c += "; Helper FTP server of Lumacro3. Written by taskagent -cfg.\n";
     c += "[ftpd]\n";
     c += "root=" + docDir + "\n";
+    if (!address.empty())
+        c += "address=" + address + "\n";
     c += "port=" + std::to_string(port) + "\n";
     c += "user=ftpd\n";
     c += "password=Nq4vT8wa\n";
@@ -135,7 +139,7 @@ std::string ftpdConfig(const std::string& docDir, int port) {
 }
 
 int cmdCfg(const std::string& docDirArg, const std::string& httpPortArg,
-           const std::string& ftpPortArg) {
+           const std::string& ftpPortArg, const std::string& address) {
     int httpPort = 0;
     int ftpPort = 0;
     if (!parsePort(httpPortArg, httpPort) || !parsePort(ftpPortArg, ftpPort)) {
@@ -144,6 +148,10 @@ int cmdCfg(const std::string& docDirArg, const std::string& httpPortArg,
     }
     if (httpPort == ftpPort) {
         std::fprintf(stderr, "taskagent: -cfg: the HTTP and FTP ports must differ\n");
+        return kUsage;
+    }
+    if (!address.empty() && !support::isDottedIPv4(address)) {
+        std::fprintf(stderr, "taskagent: -cfg: not an IPv4 address: %s\n", address.c_str());
         return kUsage;
     }
     const std::string docDir = normalizeDocDir(docDirArg);
@@ -182,8 +190,8 @@ int cmdCfg(const std::string& docDirArg, const std::string& httpPortArg,
         ::close(fd);
     }
     if (!support::writeFileAtomic(nginxFile, nginxConfig(prefix, docDir, httpPort, ::geteuid() == 0,
-                                                         systemTypes ? kSystemMimeTypes : "")) ||
-        !support::writeFileAtomic(ftpdFile, ftpdConfig(docDir, ftpPort))) {
+                                                         systemTypes ? kSystemMimeTypes : "", address)) ||
+        !support::writeFileAtomic(ftpdFile, ftpdConfig(docDir, ftpPort, address))) {
         std::fprintf(stderr, "taskagent: -cfg: cannot write the configuration under %s\n", base.c_str());
         LOGOUT("cfg: writing the configuration failed under %s", base.c_str());
         return kFailed;

@@ -63,7 +63,9 @@ int cmdRun(pid_t pid, int timeoutMs);
 int cmdStart();
 int cmdKillOne(const std::string& name);
 int cmdKill();
-int cmdCfg(const std::string& docDir, const std::string& httpPort, const std::string& ftpPort);
+// `address` empty: the servers listen on every address; else a dotted IPv4 address.
+int cmdCfg(const std::string& docDir, const std::string& httpPort, const std::string& ftpPort,
+           const std::string& address = {});
 int cmdFixPpt();
 
 // ---- helper configuration ----
@@ -76,9 +78,13 @@ bool parsePort(const std::string& text, int& port);
 // string or an INI line (; { } " $ \ and control characters).
 bool safeConfigPath(const std::string& path);
 // nginx.conf for serving docDir read-only on `port`; `prefix` ends with '/'.
-// mimeTypesFile empty: a small types block is written inline.
+// mimeTypesFile empty: a small types block is written inline. `address`
+// empty: listen on every address.
 std::string nginxConfig(const std::string& prefix, const std::string& docDir, int port,
-                        bool runAsRoot, const std::string& mimeTypesFile);
-std::string ftpdConfig(const std::string& docDir, int port);
+                        bool runAsRoot, const std::string& mimeTypesFile,
+                        const std::string& address = {});
+// INI text read by the program when it starts the FTP server; without an
+// "address" line it listens on every address.
+std::string ftpdConfig(const std::string& docDir, int port, const std::string& address = {});
 
 }  // namespace taskagent
