@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -25,6 +26,8 @@ public:
         const std::string socket = dir_ + "/native";
         pid_ = fork();
         if (pid_ == 0) {
+            // The server ends with the test, even when the test is killed.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             setenv("HOME", dir_.c_str(), 1);
             setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
             unsetenv("PULSE_SERVER");

@@ -161,6 +161,7 @@ void Lumacro3App::startUp() {
     static char* qtArgv[] = {qtName, nullptr};
     s.qapp = std::make_unique<QApplication>(qtArgc, qtArgv);
     QApplication::setQuitOnLastWindowClosed(false);
+    watchTerminationSignals();
 
     // 5. The sibling client, when it is installed beside the program.
     const std::string sibling = s.programDir + "/" + kSiblingClient;
@@ -202,6 +203,8 @@ void Lumacro3App::startUp() {
 
     // 16. Media libraries.
     avformat_network_init();
+    // The program's own handlers keep SIGINT and SIGTERM.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
         s.sdlVideo = true;
         SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "1");
@@ -231,6 +234,23 @@ void Lumacro3App::startUp() {
     // 21. Main window.
     createMainWindow();
     LOGOUT("start-up complete");
+}
+
+void Lumacro3App::watchTerminationSignals() {
+    State& s = *s_;
+    // SIGINT and SIGTERM end the program as "quit" does. A signal that comes
+    // during start-up waits in the pipe until the main hub's loop runs.
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    s.signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(s.signalNotifier.get(), &QSocketNotifier::activated, [&s] {
+        char buf[16];
+        while (::read(signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        LOGOUT("termination signal, quitting");
+        if (s.hub) s.hub->post(ui::UM_QUIT, 0, 0);
+    });
+    std::signal(SIGINT, onTerminationSignal);
+    std::signal(SIGTERM, onTerminationSignal);
 }
 
 void Lumacro3App::configureLogging() {
@@ -346,21 +366,6 @@ void Lumacro3App::createMainWindow() {
 
     s.hubSocket = std::make_unique<HubSocketServer>(*s.hub);
     s.hubSocket->listen(hubSocketPath());
-
-    // SIGINT and SIGTERM end the program as "quit" does.
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        s.signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        QtMainHub* hub = s.hub.get();
-        QObject::connect(s.signalNotifier.get(), &QSocketNotifier::activated, hub, [hub] {
-            char buf[16];
-            while (::read(signalPipe[0], buf, sizeof buf) > 0) {
-            }
-            LOGOUT("termination signal, quitting");
-            hub->post(ui::UM_QUIT, 0, 0);
-        });
-        std::signal(SIGINT, onTerminationSignal);
-        std::signal(SIGTERM, onTerminationSignal);
-    }
 
     // Display changes reach the phones as MsgConfigChanged.
     if (QScreen* screen = QGuiApplication::primaryScreen()) {

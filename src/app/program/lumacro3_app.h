@@ -23,6 +23,7 @@ private:
     int secondInstance();
     void startUp();
     void shutDown();
+    void watchTerminationSignals();
     void configureLogging();
     void loadLanguage();
     void computeScales();
