@@ -73,7 +73,7 @@ TEST(AppShell, StartsWithoutANetworkAndWritesItsDefaults) {
     // A network namespace of our own has no adapter but a loopback that is down.
     if (std::system("unshare -n true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no network namespaces here";
     PcProgram::Options options;
-    options.prefix = {"unshare", "-n"};
+    options.prefix = {"/usr/bin/unshare", "-n"};
     options.listenOnAddress = false;
     PcProgram program("127.0.0.1", options);
     ASSERT_TRUE(program.waitForLog("start-up complete")) << program.log();
