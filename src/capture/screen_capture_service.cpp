@@ -1,0 +1,274 @@
+#include "capture/screen_capture_service.h"
+
+#include "platform/screen_grabber.h"
+#include "support/clock.h"
+#include "support/logger.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace capture {
+
+namespace {
+
+constexpr float kMinRate = 5.0f;
+
+// Lets a queued cursor nudge end early once the service is gone, so the job
+// never touches the pointer after the destructor returned.
+struct NudgeGate {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool cancelled = false;
+
+    // Waits `ms`; false when cancelled meanwhile.
+    bool pause(int ms) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return !wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return cancelled; });
+    }
+};
+
+}  // namespace
+
+struct ScreenCaptureService::Impl {
+    std::unique_ptr<platform::ScreenGrabber> grabber;
+    platform::CursorControl* cursor = nullptr;
+    support::ThreadPool* pool = nullptr;
+
+    std::thread captureThread;
+    uint32_t consumerCount = 0;
+    support::MyMutex consumerLock;  // consumerCount, consumerRates, start and stop
+    support::MyMutex frameLock;     // the frame's pixels and its pointer
+    // The shared picture, width x height BGRA while running: the grabber's own
+    // buffer when it keeps one in place (captures land there directly), else
+    // `frame`, into which each capture is copied.
+    std::vector<uint8_t> frame;
+    std::atomic<uint8_t*> frameData{nullptr};  // changed under frameLock
+    std::atomic<int> frameStride{0};
+    bool direct = false;
+    std::atomic<float> captureRate{kMinRate};
+    std::map<int64_t, float> consumerRates;
+    std::atomic<bool> stopFlag{true};
+    std::atomic<bool> running{false};  // a capture thread is running
+    std::atomic<int> width{0};
+    std::atomic<int> height{0};
+
+    std::mutex sleepMutex;  // wakes the capture thread out of its pause at stop
+    std::condition_variable sleepWake;
+
+    std::shared_ptr<NudgeGate> nudgeGate = std::make_shared<NudgeGate>();
+
+    void captureLoop(const std::atomic<bool>& drawCursor);
+    void stopThread();
+};
+
+void ScreenCaptureService::Impl::captureLoop(const std::atomic<bool>& drawCursor) {
+    const int stride = frameStride.load();
+    while (!stopFlag.load()) {
+        const int64_t t0 = support::gettime2();
+        if (direct) {
+            std::lock_guard<support::MyMutex> lock(frameLock);
+            grabber->capture(drawCursor.load());
+        } else if (grabber->capture(drawCursor.load())) {
+            std::lock_guard<support::MyMutex> lock(frameLock);
+            if (uint8_t* pixels = frameData.load()) grabber->copyTo(pixels, stride);
+        }
+        const int interval = int(1000.0f / captureRate.load());
+        const int64_t spent = support::gettime2() - t0;
+        if (spent < interval) {
+            std::unique_lock<std::mutex> lock(sleepMutex);
+            sleepWake.wait_for(lock, std::chrono::milliseconds(interval - spent),
+                               [this] { return stopFlag.load(); });
+        }
+    }
+}
+
+void ScreenCaptureService::Impl::stopThread() {
+    {
+        std::lock_guard<std::mutex> lock(sleepMutex);
+        stopFlag.store(true);
+    }
+    sleepWake.notify_all();
+    if (captureThread.joinable()) captureThread.join();
+    running.store(false);
+}
+
+ScreenCaptureService::ScreenCaptureService(std::unique_ptr<platform::ScreenGrabber> grabber,
+                                           platform::CursorControl* cursor,
+                                           support::ThreadPool* pool)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->grabber = std::move(grabber);
+    impl_->cursor = cursor;
+    impl_->pool = pool;
+}
+
+ScreenCaptureService::~ScreenCaptureService() {
+    {
+        std::lock_guard<std::mutex> lock(impl_->nudgeGate->mutex);
+        impl_->nudgeGate->cancelled = true;
+    }
+    impl_->nudgeGate->wake.notify_all();
+    std::lock_guard<support::MyMutex> lock(impl_->consumerLock);
+    impl_->stopThread();
+    {
+        std::lock_guard<support::MyMutex> frameLock(impl_->frameLock);
+        impl_->frameData = nullptr;
+        impl_->frame = {};
+    }
+    if (impl_->grabber) impl_->grabber->close();
+}
+
+int64_t ScreenCaptureService::start(float rate) {
+    Impl& d = *impl_;
+    int64_t token;
+    {
+        std::lock_guard<support::MyMutex> lock(d.consumerLock);
+        if (d.consumerCount == 0) {
+            d.stopFlag.store(false);
+            if (d.grabber && d.grabber->open()) {
+                const int w = d.grabber->width(), h = d.grabber->height();
+                d.width.store(w);
+                d.height.store(h);
+                {
+                    std::lock_guard<support::MyMutex> frameLock(d.frameLock);
+                    uint8_t* own = d.grabber->picture();
+                    d.direct = own != nullptr;
+                    if (d.direct) {
+                        d.frameData = own;
+                        d.frameStride = d.grabber->pictureStride();
+                    } else {
+                        d.frame.assign(size_t(w) * h * 4, 0);
+                        d.frameData = d.frame.data();
+                        d.frameStride = w * 4;
+                    }
+                    // The first picture is there before start() returns.
+                    if (d.grabber->capture(drawCursor.load()) && !d.direct)
+                        d.grabber->copyTo(d.frameData.load(), w * 4);
+                }
+                d.running.store(true);
+                d.captureThread = std::thread([this] { impl_->captureLoop(drawCursor); });
+            } else {
+                LOGOUT("ScreenCaptureService: no capture source");
+                d.width.store(0);
+                d.height.store(0);
+            }
+        }
+        // A NaN rate compares false and leaves the rate as it is.
+        if (rate > d.captureRate.load()) d.captureRate.store(rate);
+        // Tokens are the registration time; a second registration in the same
+        // millisecond takes the next free value, so each consumer keeps its
+        // own rate entry.
+        token = support::gettime();
+        while (d.consumerRates.count(token)) ++token;
+        d.consumerRates[token] = rate;
+        d.consumerCount += 1;
+    }
+
+    if (d.pool && d.cursor) {
+        // Moving the pointer a little makes the desktop redraw it, so the
+        // first pictures show a fresh cursor.
+        std::shared_ptr<NudgeGate> gate = d.nudgeGate;
+        platform::CursorControl* cursor = d.cursor;
+        d.pool->submit([gate, cursor] {
+            if (!gate->pause(200)) return;
+            int x = 0, y = 0;
+            {
+                std::lock_guard<std::mutex> lock(gate->mutex);
+                if (gate->cancelled || !cursor->cursorPosition(x, y)) return;
+                cursor->moveCursorTo(x + 1, y);
+            }
+            if (!gate->pause(200)) return;
+            {
+                std::lock_guard<std::mutex> lock(gate->mutex);
+                if (gate->cancelled) return;
+                cursor->moveCursorTo(x - 1, y);
+            }
+            if (!gate->pause(200)) return;
+            std::lock_guard<std::mutex> lock(gate->mutex);
+            if (!gate->cancelled) cursor->moveCursorTo(x, y);
+        });
+    }
+    return token;
+}
+
+void ScreenCaptureService::stop(int64_t token) {
+    Impl& d = *impl_;
+    std::lock_guard<support::MyMutex> lock(d.consumerLock);
+    if (d.consumerCount == 0) return;
+    d.consumerCount -= 1;
+    if (d.consumerCount > 0) {
+        d.consumerRates.erase(token);
+        float rate = kMinRate;
+        for (const auto& entry : d.consumerRates) rate = std::max(rate, entry.second);
+        d.captureRate.store(rate);
+        return;
+    }
+    d.stopThread();
+    {
+        std::lock_guard<support::MyMutex> frameLock(d.frameLock);
+        d.frameData = nullptr;
+        d.frame = {};
+    }
+    if (d.grabber) d.grabber->close();
+    d.width.store(0);
+    d.height.store(0);
+    d.captureRate.store(kMinRate);
+    d.consumerRates.clear();
+    LOGOUT("ScreenCaptureService stopped");
+}
+
+int ScreenCaptureService::width() {
+    return impl_->stopFlag.load() || !impl_->running.load() ? 0 : impl_->width.load();
+}
+
+int ScreenCaptureService::height() {
+    return impl_->stopFlag.load() || !impl_->running.load() ? 0 : impl_->height.load();
+}
+
+float ScreenCaptureService::captureRate() { return impl_->captureRate.load(); }
+
+uint32_t ScreenCaptureService::consumerCount() {
+    std::lock_guard<support::MyMutex> lock(impl_->consumerLock);
+    return impl_->consumerCount;
+}
+
+FrameAccess ScreenCaptureService::lockFrame() {
+    // The pointer and size change only in start() and stop() of the first and
+    // last consumer; a registered consumer sees them stable.
+    Impl& d = *impl_;
+    uint8_t* pixels = d.frameData.load();
+    const int w = pixels ? d.width.load() : 0;
+    const int h = pixels ? d.height.load() : 0;
+    return FrameAccess(d.frameLock, pixels, pixels ? d.frameStride.load() : 0, w, h);
+}
+
+namespace {
+std::mutex gServiceMutex;
+std::unique_ptr<ScreenCaptureService> gService;
+std::atomic<ScreenCaptureService*> gServicePointer{nullptr};
+}  // namespace
+
+ScreenCaptureService* service() { return gServicePointer.load(); }
+
+void installService(std::unique_ptr<ScreenCaptureService> service) {
+    std::lock_guard<std::mutex> lock(gServiceMutex);
+    gService = std::move(service);
+    gServicePointer.store(gService.get());
+}
+
+void destroyService() {
+    std::unique_ptr<ScreenCaptureService> doomed;
+    {
+        std::lock_guard<std::mutex> lock(gServiceMutex);
+        gServicePointer.store(nullptr);
+        doomed = std::move(gService);
+    }
+    if (!doomed) return;
+    doomed.reset();
+    LOGOUT("ScreenCaptureService destroyed");
+}
+
+}  // namespace capture
