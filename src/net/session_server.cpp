@@ -214,6 +214,15 @@ void SessionServer::send(std::string_view className, const Json::Value& message,
     sendFrame(frame, target);
 }
 
+void SessionServer::sendFrameIf(const Frame& frame,
+                                const std::function<bool(int socket, size_t queuedBytes)>& accept) {
+    std::lock_guard<support::MyMutex> lock(lock_);
+    for (const auto& session : sessions_) {
+        if (session->closing()) continue;
+        if (accept(session->socket(), session->queuedBytes())) session->enqueue(frame);
+    }
+}
+
 void SessionServer::sendFrame(const Frame& frame, int target) {
     std::lock_guard<support::MyMutex> lock(lock_);
     for (const auto& session : sessions_) {

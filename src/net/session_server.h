@@ -10,6 +10,7 @@
 #include "support/my_mutex.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -42,6 +43,12 @@ public:
               size_t dataLength, int target) override;
     // Queues an already encoded frame the same way.
     void sendFrame(const Frame& frame, int target);
+    // Queues an encoded frame on every session for which `accept(socket,
+    // queuedBytes)` returns true; the live stream uses it to skip pictures for
+    // phones that fell behind. `accept` runs under the server lock and must
+    // not call back into the server.
+    void sendFrameIf(const Frame& frame,
+                     const std::function<bool(int socket, size_t queuedBytes)>& accept);
 
     // Closes every session and reports the server unusable for 8 s. Waits until
     // the online test has removed the identified sessions: never call it from a
