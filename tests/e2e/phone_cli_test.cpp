@@ -137,11 +137,11 @@ TEST(PhoneCli, DiscoverAndRecordUseTheDatagrams) {
     EXPECT_EQ(found.exitCode, 0) << found.err;
     EXPECT_EQ(found.out, "{\"dataLength\":0,\"useable\":true}\n");
 
-    ProgramResult stopped = phoneTool({"record", "stop", "--address", "127.0.0.1", "--port", port});
+    ProgramResult stopped = phoneTool({"record", "stop", "--udp", "--address", "127.0.0.1", "--port", port});
     EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
     EXPECT_EQ(stopped.out, "recorder-stoped\n");
 
-    ProgramResult silent = phoneTool({"record", "start", "--address", "127.0.0.1", "--port", port,
+    ProgramResult silent = phoneTool({"record", "start", "--udp", "--address", "127.0.0.1", "--port", port,
                                       "--timeout", "200"});
     EXPECT_EQ(silent.exitCode, 1);
     EXPECT_NE(silent.err.find("no reply"), std::string::npos) << silent.err;

@@ -1,0 +1,191 @@
+#include "audio/pcm_output.h"
+
+#include "support/logger.h"
+
+#include <SDL.h>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace audio {
+
+namespace {
+
+int64_t nowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// One SDL audio initialisation for the whole process, kept until exit. A
+// failed attempt (no sound server yet) is tried again at the next open.
+bool sdlAudioReady() {
+    static std::mutex mutex;
+    static bool ready = false;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!ready) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+            ready = true;
+            LOGOUT("sound output driver: %s", SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "?");
+        } else {
+            LOGOUT("sound output unavailable: %s", SDL_GetError());
+        }
+    }
+    return ready;
+}
+
+}  // namespace
+
+PcmOutput::~PcmOutput() { close(); }
+
+double PcmOutput::bufferedFromCursor(int64_t cursor, int64_t blockSize) {
+    if (blockSize <= 0 || cursor < 0) return 0;
+    const int64_t left = cursor <= blockSize ? blockSize - cursor : 2 * blockSize - cursor;
+    return std::max<int64_t>(left, 0) / double(kBytesPerSecond);
+}
+
+bool PcmOutput::open(Fill fill, int framesPerHalf) {
+    close();
+    if (!fill || framesPerHalf <= 0 || !sdlAudioReady()) return false;
+
+    SDL_AudioSpec want{};
+    want.freq = kSampleRate;
+    want.format = AUDIO_S16LSB;
+    want.channels = kChannels;
+    want.samples = uint16_t(std::min(framesPerHalf, 32768));
+    want.callback = deviceCallback;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    // No allowed changes: SDL converts, so the callback sees our format.
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (device == 0) {
+        LOGOUT("sound device open failed: %s", SDL_GetError());
+        return false;
+    }
+    fill_ = std::move(fill);
+    blockSize_ = 4 * framesPerHalf;
+    block_.assign(size_t(blockSize_), 0);
+    blockPos_ = block_.size();  // the first callback fills a fresh block
+    paused_ = false;
+    started_ = false;
+    blockStartUs_ = 0;
+    device_ = device;
+    return true;
+}
+
+void PcmOutput::openClockOnly(Fill fill, int framesPerHalf) {
+    close();
+    fill_ = std::move(fill);
+    blockSize_ = 4 * std::max(framesPerHalf, 1);
+    clockOnly_ = true;
+    started_ = false;
+    std::lock_guard<std::mutex> lock(stopMutex_);
+    stop_ = false;
+}
+
+bool PcmOutput::openOrClock(Fill fill, int framesPerHalf) {
+    if (open(fill, framesPerHalf)) return true;
+    openClockOnly(std::move(fill), framesPerHalf);
+    return false;
+}
+
+void PcmOutput::start() {
+    if (started_) return;
+    if (device_) {
+        started_ = true;
+        SDL_PauseAudioDevice(device_, 0);
+    } else if (clockOnly_) {
+        started_ = true;
+        thread_ = std::thread(&PcmOutput::clockThread, this);
+    }
+}
+
+void PcmOutput::pause(bool pause) {
+    if (!device_ || !started_) return;
+    if (pause == paused_.load()) return;
+    SDL_LockAudioDevice(device_);
+    const int64_t now = nowUs();
+    if (pause) {
+        pausedAtUs_ = blockStartUs_ ? now - blockStartUs_ : 0;
+    } else if (blockStartUs_) {
+        blockStartUs_ = now - pausedAtUs_;
+    }
+    paused_ = pause;
+    SDL_UnlockAudioDevice(device_);
+    SDL_PauseAudioDevice(device_, pause ? 1 : 0);
+}
+
+double PcmOutput::bufferedSeconds() {
+    if (!device_ || !started_) return 0;
+    const int64_t start = blockStartUs_.load();
+    if (start == 0) return 0;
+    const int64_t elapsedUs = paused_ ? pausedAtUs_.load() : nowUs() - start;
+    // Where a looping double buffer's play cursor would be in the half that
+    // plays now.
+    const int64_t cursor =
+        std::clamp<int64_t>(elapsedUs * kBytesPerSecond / 1000000, 0, blockSize_);
+    return bufferedFromCursor(cursor, blockSize_);
+}
+
+void PcmOutput::close() {
+    if (device_) {
+        // Waits for a callback in progress; none runs afterwards.
+        SDL_CloseAudioDevice(device_);
+        device_ = 0;
+    }
+    if (clockOnly_) {
+        {
+            std::lock_guard<std::mutex> lock(stopMutex_);
+            stop_ = true;
+        }
+        stopEvent_.notify_all();
+        if (thread_.joinable()) thread_.join();
+        clockOnly_ = false;
+    }
+    started_ = false;
+    paused_ = false;
+    blockStartUs_ = 0;
+    block_.clear();
+    block_.shrink_to_fit();
+}
+
+void PcmOutput::deviceCallback(void* self, uint8_t* stream, int len) {
+    static_cast<PcmOutput*>(self)->serveDevice(stream, len);
+}
+
+// The device asks for `len` bytes; fill is only ever called for whole blocks,
+// so a device that pulls in other sizes is served from the current block.
+void PcmOutput::serveDevice(uint8_t* stream, int len) {
+    while (len > 0) {
+        if (blockPos_ >= block_.size()) {
+            std::memset(block_.data(), 0, block_.size());
+            fill_(block_.data(), blockSize_);
+            blockPos_ = 0;
+            blockStartUs_ = nowUs();
+        }
+        const size_t n = std::min(size_t(len), block_.size() - blockPos_);
+        std::memcpy(stream, block_.data() + blockPos_, n);
+        blockPos_ += n;
+        stream += n;
+        len -= int(n);
+    }
+}
+
+// Calls fill at the rate a device consumes blocks. Deadlines are kept on an
+// absolute schedule of exactly blockSize / 176,400 s per block so that the
+// pace does not drift from the wall clock by the time fill takes or by
+// rounding the period to whole milliseconds.
+void PcmOutput::clockThread() {
+    std::vector<uint8_t> scratch(size_t(blockSize_), 0);
+    const auto begin = std::chrono::steady_clock::now();
+    for (int64_t k = 1;; ++k) {
+        const auto due =
+            begin + std::chrono::microseconds(k * blockSize_ * int64_t(1000000) / kBytesPerSecond);
+        {
+            std::unique_lock<std::mutex> lock(stopMutex_);
+            if (stopEvent_.wait_until(lock, due, [this] { return stop_; })) break;
+        }
+        fill_(scratch.data(), blockSize_);
+    }
+}
+
+}  // namespace audio

@@ -1,0 +1,93 @@
+// A pull-model PCM output: the owner's fill function is called on the
+// output's own thread for whole blocks of 44,100 Hz stereo signed 16-bit
+// sound. In device mode the default sound device (SDL2 audio) sets the pace;
+// in clock-only mode a timer thread calls fill at the rate a device would and
+// the samples are thrown away, so owners that only need the pacing keep it.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace audio {
+
+class PcmOutput {
+public:
+    static constexpr int kSampleRate = 44100;
+    static constexpr int kChannels = 2;
+    static constexpr int kBytesPerFrame = 4;
+    static constexpr int kBytesPerSecond = kSampleRate * kBytesPerFrame;  // 176,400
+
+    // Must fill exactly `size` bytes (silence where it has nothing).
+    using Fill = std::function<void(uint8_t* buffer, int size)>;
+
+    PcmOutput() = default;
+    ~PcmOutput();  // close()
+    PcmOutput(const PcmOutput&) = delete;
+    PcmOutput& operator=(const PcmOutput&) = delete;
+
+    // Device mode on the default output; blocks of 4 x framesPerHalf bytes.
+    // False when no device opens: the output is then unusable until
+    // openClockOnly (or another open).
+    bool open(Fill fill, int framesPerHalf);
+    // Clock-only mode: fill is called with a scratch block at the pace a
+    // device would consume blocks of 4 x framesPerHalf bytes.
+    void openClockOnly(Fill fill, int framesPerHalf);
+    // open(), falling back to openClockOnly(); true when a device opened.
+    bool openOrClock(Fill fill, int framesPerHalf);
+
+    // Starts playing (device) or the timer thread (clock-only). Once; a
+    // second call does nothing.
+    void start();
+    // Device mode only: stop or resume playback where it was.
+    void pause(bool pause);
+    // The part of the block being played now that is still to be heard, in
+    // seconds; 0 in clock-only mode or when not playing.
+    double bufferedSeconds();
+    // Stops and releases everything. Safe twice and right after open().
+    // Must not be called from inside fill.
+    void close();
+
+    bool deviceMode() const { return device_ != 0; }
+    bool isOpen() const { return device_ != 0 || clockOnly_; }
+    int blockSize() const { return blockSize_; }
+
+    // Not-yet-heard bytes of the current half of a looping double buffer of
+    // two blocks, with the play cursor at `cursor`, in seconds.
+    static double bufferedFromCursor(int64_t cursor, int64_t blockSize);
+    // Period of the clock-only thread for blocks of `blockSize` bytes, in
+    // milliseconds as the timer waits them (92 for 16,384 bytes).
+    static int clockPeriodMs(int blockSize) { return blockSize * 10 / 1764; }
+
+private:
+    static void deviceCallback(void* self, uint8_t* stream, int len);
+    void serveDevice(uint8_t* stream, int len);
+    void clockThread();
+
+    Fill fill_;
+    int blockSize_ = 0;
+    uint32_t device_ = 0;  // SDL audio device id, 0 when none
+    bool clockOnly_ = false;
+    bool started_ = false;
+    std::atomic<bool> paused_{false};
+
+    // Device mode: the block being handed to the device and where it is.
+    std::vector<uint8_t> block_;
+    size_t blockPos_ = 0;
+    // When the current block was handed over (monotonic microseconds) and,
+    // while paused, how far it had played.
+    std::atomic<int64_t> blockStartUs_{0};
+    std::atomic<int64_t> pausedAtUs_{0};
+
+    // Clock-only mode.
+    std::thread thread_;
+    std::mutex stopMutex_;
+    std::condition_variable stopEvent_;
+    bool stop_ = false;
+};
+
+}  // namespace audio

@@ -1,0 +1,158 @@
+// The PCM output against a real sound server (a private PulseAudio with a
+// null sink), with no server at all, and its clock-only mode.
+#include "audio/pcm_output.h"
+#include "common/pulse_server.h"
+#include "record/tone.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using audio::PcmOutput;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Calls of fill: when and with how many bytes.
+struct FillLog {
+    std::mutex mutex;
+    std::vector<Clock::time_point> times;
+    std::vector<int> sizes;
+
+    PcmOutput::Fill fill() {
+        return [this](uint8_t* buffer, int size) {
+            std::memset(buffer, 0, size_t(size));
+            std::lock_guard<std::mutex> lock(mutex);
+            times.push_back(Clock::now());
+            sizes.push_back(size);
+        };
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return times.size();
+    }
+    bool waitFor(size_t n, int seconds) {
+        const auto end = Clock::now() + std::chrono::seconds(seconds);
+        while (count() < n && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return count() >= n;
+    }
+    // Mean time between calls a..b, in milliseconds.
+    double meanIntervalMs(size_t a, size_t b) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::chrono::duration<double, std::milli>(times[b] - times[a]).count() / double(b - a);
+    }
+};
+
+}  // namespace
+
+TEST(PcmOutputFigures, BufferedSecondsFromTheCursor) {
+    EXPECT_NEAR(PcmOutput::bufferedFromCursor(0, 16384), 16384 / 176400.0, 1e-9);
+    EXPECT_NEAR(PcmOutput::bufferedFromCursor(0, 16384), 0.0929, 1e-4);
+    EXPECT_DOUBLE_EQ(PcmOutput::bufferedFromCursor(16384, 16384), 0.0);
+    EXPECT_NEAR(PcmOutput::bufferedFromCursor(16384 * 3 / 2, 16384), 8192 / 176400.0, 1e-9);
+    EXPECT_DOUBLE_EQ(PcmOutput::bufferedFromCursor(32768, 16384), 0.0);
+    EXPECT_EQ(PcmOutput::clockPeriodMs(16384), 92);
+    EXPECT_EQ(PcmOutput::clockPeriodMs(8192), 46);
+}
+
+TEST(PcmOutputClock, FillsWholeBlocksAboutEvery92Ms) {
+    FillLog log;
+    PcmOutput out;
+    out.openClockOnly(log.fill(), 4096);
+    EXPECT_FALSE(out.deviceMode());
+    EXPECT_EQ(out.blockSize(), 16384);
+    out.start();
+    out.start();  // once only
+    ASSERT_TRUE(log.waitFor(12, 5));
+    out.close();
+    const size_t n = log.count();
+    for (int size : log.sizes) EXPECT_EQ(size, 16384);
+    // The pace of a device: 16,384 bytes per 92.9 ms.
+    EXPECT_NEAR(log.meanIntervalMs(1, n - 1), 92.9, 15);
+    EXPECT_DOUBLE_EQ(out.bufferedSeconds(), 0.0);
+    out.pause(true);  // nothing to pause on a clock
+    out.close();
+    // Nothing runs after close.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(log.count(), n);
+}
+
+TEST(PcmOutputClock, HalfSizeBlocksComeTwiceAsOften) {
+    FillLog log;
+    PcmOutput out;
+    out.openClockOnly(log.fill(), 2048);
+    out.start();
+    ASSERT_TRUE(log.waitFor(12, 5));
+    out.close();
+    for (int size : log.sizes) EXPECT_EQ(size, 8192);
+    EXPECT_NEAR(log.meanIntervalMs(1, log.count() - 1), 46.4, 10);
+}
+
+TEST(PcmOutputNoServer, OpenFailsAndTheClockTakesOver) {
+    // A server address where nothing listens; no other driver is allowed.
+    setenv("PULSE_SERVER", "unix:/nonexistent/lumacro3-no-pulse", 1);
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    FillLog log;
+    PcmOutput out;
+    EXPECT_FALSE(out.open(log.fill(), 4096));
+    EXPECT_FALSE(out.isOpen());
+    out.close();
+    EXPECT_FALSE(out.openOrClock(log.fill(), 4096));
+    EXPECT_TRUE(out.isOpen());
+    out.start();
+    EXPECT_TRUE(log.waitFor(2, 3));
+    out.close();
+}
+
+class PcmOutputDevice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pulse_.ready()) << "pulseaudio did not start";
+        setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    }
+    testing_support::PulseServer pulse_;
+};
+
+TEST_F(PcmOutputDevice, CloseRightAfterOpenAndTwice) {
+    FillLog log;
+    PcmOutput out;
+    ASSERT_TRUE(out.open(log.fill(), 4096));
+    EXPECT_TRUE(out.deviceMode());
+    out.close();
+    out.close();
+    EXPECT_FALSE(out.isOpen());
+    EXPECT_EQ(log.count(), 0u);
+}
+
+TEST_F(PcmOutputDevice, FillsAtTheDevicePaceAndPauses) {
+    FillLog log;
+    PcmOutput out;
+    ASSERT_TRUE(out.open(log.fill(), 4096));
+    EXPECT_DOUBLE_EQ(out.bufferedSeconds(), 0.0);  // not started
+    out.start();
+    ASSERT_TRUE(log.waitFor(30, 10));
+    for (int size : log.sizes) EXPECT_EQ(size, 16384);
+    // Over many blocks the device consumes 176,400 bytes per second.
+    const size_t n = log.count();
+    EXPECT_NEAR(log.meanIntervalMs(n - 20, n - 1), 92.9, 25);
+
+    const double buffered = out.bufferedSeconds();
+    EXPECT_GE(buffered, 0.0);
+    EXPECT_LE(buffered, 16384 / 176400.0 + 1e-9);
+
+    out.pause(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const size_t atPause = log.count();
+    const double bufferedAtPause = out.bufferedSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(log.count(), atPause);
+    EXPECT_DOUBLE_EQ(out.bufferedSeconds(), bufferedAtPause);  // nothing plays
+    out.pause(false);
+    EXPECT_TRUE(log.waitFor(atPause + 3, 5));
+    out.close();
+}

@@ -1,0 +1,223 @@
+// What the recorder tests run against: their own Xvfb of a chosen size, a
+// private PulseAudio with a null sink, a tone played into it by paplay,
+// ffprobe/ffmpeg to read the result, and a session port that keeps the
+// states the recorder sends.
+#pragma once
+
+#include "capture/screen_capture_service.h"
+#include "common/pulse_server.h"
+#include "net/session_types.h"
+#include "platform/screen_grabber.h"
+#include "protocol/message_names.h"
+#include "record/tone.h"
+
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <json/value.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <poll.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace testing_support {
+
+inline std::string runOutput(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+inline pid_t spawn(const std::vector<std::string>& args) {
+    std::fflush(nullptr);  // the child must not write our buffered output again
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+inline void killAndReap(pid_t& pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    pid = -1;
+}
+
+// An Xvfb of its own size with a black root window; DISPLAY points at it.
+// Xvfb chooses a free display number itself (-displayfd), so tests running
+// at the same time never meet on one display.
+class OwnDisplay {
+public:
+    OwnDisplay(int width, int height) {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        std::fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(fds[0]);
+            freopen("/dev/null", "w", stdout);
+            freopen("/dev/null", "w", stderr);
+            const std::string size = std::to_string(width) + "x" + std::to_string(height) + "x24";
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", size.c_str(), "-br", "-noreset",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        pollfd p{fds[0], POLLIN, 0};
+        char c;
+        while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        if (number.empty()) {
+            killAndReap(pid_);
+            return;
+        }
+        display_ = ":" + number;
+        setenv("DISPLAY", display_.c_str(), 1);
+    }
+    ~OwnDisplay() { stop(); }
+    void stop() { killAndReap(pid_); }
+    bool ready() const { return !display_.empty(); }
+    const std::string& name() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// A session port that keeps every MsgMediaRecordState.
+class StateLog : public net::SessionPort {
+public:
+    void send(std::string_view className, const Json::Value& message, const void*, size_t,
+              int target) override {
+        if (className != protocol::MsgMediaRecordState) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        states_.push_back(message["state"].asInt());
+        targets_.push_back(target);
+        changed_.notify_all();
+    }
+    bool isAdmin(int) override { return true; }
+    uint32_t boundAddress() override { return 0; }
+
+    std::vector<int> states() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return states_;
+    }
+    std::vector<int> targets() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return targets_;
+    }
+    bool waitForCount(size_t n, int seconds) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(seconds), [&] { return states_.size() >= n; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<int> states_;
+    std::vector<int> targets_;
+};
+
+// A WAV tone made by ffmpeg and played into the server's default sink.
+class TonePlayer {
+public:
+    TonePlayer(const PulseServer& pulse, const std::string& folder, int frequency, int seconds = 60) {
+        wav_ = folder + "/tone" + std::to_string(frequency) + ".wav";
+        // Half of full scale.
+        std::system(("ffmpeg -v error -y -f lavfi -i 'aevalsrc=0.5*sin(2*PI*" + std::to_string(frequency) +
+                     "*t):s=44100:d=" + std::to_string(seconds) + "' -ac 2 '" + wav_ + "'")
+                        .c_str());
+        pid_ = spawn({"paplay", "--server=" + pulse.server(), "-d", pulse.sink(), wav_});
+    }
+    ~TonePlayer() { killAndReap(pid_); }
+    void stop() { killAndReap(pid_); }
+
+private:
+    std::string wav_;
+    pid_t pid_ = -1;
+};
+
+inline Json::Value parseJson(const std::string& text) {
+    Json::Value v;
+    Json::CharReaderBuilder b;
+    std::string errors;
+    std::unique_ptr<Json::CharReader> r(b.newCharReader());
+    r->parse(text.data(), text.data() + text.size(), &v, &errors);
+    return v;
+}
+
+// ffprobe's view of a file: format and streams.
+inline Json::Value probe(const std::string& path) {
+    return parseJson(runOutput("ffprobe -v error -print_format json -show_format -show_streams '" + path +
+                               "' 2>/dev/null"));
+}
+
+inline const Json::Value* streamOf(const Json::Value& info, const std::string& type) {
+    for (const auto& s : info["streams"])
+        if (s["codec_type"].asString() == type) return &s;
+    return nullptr;
+}
+
+// Presentation times of the video packets, in seconds.
+inline std::vector<double> videoPacketTimes(const std::string& path) {
+    std::vector<double> times;
+    const std::string out = runOutput("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time "
+                                      "-of csv=p=0 '" + path + "' 2>/dev/null");
+    size_t pos = 0;
+    while (pos < out.size()) {
+        size_t end = out.find('\n', pos);
+        if (end == std::string::npos) end = out.size();
+        const std::string line = out.substr(pos, end - pos);
+        if (!line.empty()) times.push_back(std::atof(line.c_str()));
+        pos = end + 1;
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+// The audio decoded by ffmpeg: left channel, 44.1 kHz, as fractions.
+inline std::vector<double> decodedAudio(const std::string& path) {
+    const std::string pcm = runOutput("ffmpeg -v error -i '" + path + "' -vn -f s16le -ac 2 -ar 44100 - 2>/dev/null");
+    return leftOf16(reinterpret_cast<const uint8_t*>(pcm.data()), pcm.size());
+}
+
+// One decoded frame at `seconds` as BGRA bytes.
+inline std::string decodedFrame(const std::string& path, double seconds) {
+    return runOutput("ffmpeg -v error -ss " + std::to_string(seconds) + " -i '" + path +
+                     "' -frames:v 1 -f rawvideo -pix_fmt bgra - 2>/dev/null");
+}
+
+inline std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) names.push_back(e.path().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace testing_support
