@@ -102,6 +102,10 @@ public:
     virtual void setRotateAngle(float degrees) = 0;
     virtual void setInputText(const std::string& utf8) = 0;
     virtual void setAnime(int effect) = 0;
+    // Page keys: 1 next page, 0 previous page.
+    virtual void nextPage(int forward) {}
+    // Zoom keys: 1 zoom in, 0 zoom out.
+    virtual void imageZoom(int zoomIn) {}
 };
 
 // The photo wall.
@@ -109,6 +113,20 @@ class PhotoWall {
 public:
     virtual ~PhotoWall() = default;
     virtual void show(const std::vector<std::string>& urls, int index) = 0;
+    // Page keys (any thread): one photo forward or back.
+    virtual void step(bool forward) {}
+    // Zoom keys (any thread).
+    virtual void zoom(bool in) {}
+    // Close key (any thread): hides the wall on the UI thread.
+    virtual void close() {}
+};
+
+// The magnifier as the zoom keys ask it (any thread).
+class Magnifier {
+public:
+    virtual ~Magnifier() = default;
+    // Changes the magnification by `delta` (+0.1 / -0.1).
+    virtual void zoom(float delta) = 0;
 };
 
 // Saves the primary screen as a JPEG file.
@@ -149,6 +167,7 @@ struct Features {
     ScreenshotSaver* screenshot = nullptr;
     CursorSchemes* cursors = nullptr;
     Integration* integration = nullptr;
+    Magnifier* magnifier = nullptr;
 };
 
 }  // namespace ui

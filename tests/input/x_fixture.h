@@ -1,0 +1,133 @@
+// A private X server per test process (input changes global state: pointer,
+// focus, keymap, clipboard; other tests must not see it) and a plain Xlib
+// window that records the events it receives. The window is also a paste
+// target: on Ctrl+V it asks for the CLIPBOARD selection as UTF8_STRING.
+#pragma once
+
+#include <X11/keysym.h>  // XK_ names only
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <poll.h>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <memory>
+#include <vector>
+
+namespace input_test {
+
+class PrivateXServer {
+public:
+    // Started on first use; DISPLAY names it from then on.
+    static PrivateXServer& instance() {
+        static PrivateXServer server;
+        return server;
+    }
+    bool ok() const { return !display_.empty(); }
+    const std::string& display() const { return display_; }
+
+    ~PrivateXServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+    }
+
+private:
+    PrivateXServer() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // gone with the test, even after a crash
+            close(fds[0]);
+            if (!getenv("LUMACRO3_X_VERBOSE")) {
+                freopen("/dev/null", "w", stdout);
+                freopen("/dev/null", "w", stderr);
+            }
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-noreset",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        pollfd p{fds[0], POLLIN, 0};
+        while (poll(&p, 1, 10000) > 0) {
+            char c;
+            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
+        }
+        close(fds[0]);
+        if (number.empty()) return;
+        display_ = ":" + number;
+        setenv("DISPLAY", display_.c_str(), 1);
+    }
+
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// X event types and state bits as the recorder reports them (the values of
+// the X protocol; the Xlib headers stay out of the tests because their macros
+// clash with gtest and Qt).
+enum : int { kKeyPress = 2, kKeyRelease = 3, kButtonPress = 4, kButtonRelease = 5, kMotionNotify = 6 };
+inline constexpr unsigned kShiftMask = 1u << 0, kControlMask = 1u << 2, kMod1Mask = 1u << 3,
+                          kButton1Mask = 1u << 8;
+
+struct XEventRecord {
+    int type = 0;
+    int x = 0, y = 0;  // root coordinates
+    unsigned button = 0;
+    unsigned state = 0;
+    unsigned long keysym = 0;
+    std::chrono::steady_clock::time_point received;
+};
+
+class RecorderWindow {
+public:
+    // A window over the whole screen with the keyboard focus.
+    RecorderWindow();
+    ~RecorderWindow();
+    bool ok() const;
+
+    // Waits until `done` holds for the events so far (checked on each new one).
+    bool waitUntil(const std::function<bool(const std::vector<XEventRecord>&)>& done, int timeoutMs = 3000);
+    bool waitForCount(int type, size_t n, int timeoutMs = 3000) {
+        return waitUntil([&](const std::vector<XEventRecord>& e) { return count(e, type) >= n; }, timeoutMs);
+    }
+    static size_t count(const std::vector<XEventRecord>& events, int type) {
+        size_t n = 0;
+        for (const XEventRecord& r : events) n += r.type == type;
+        return n;
+    }
+    std::vector<XEventRecord> events();
+    // Events of the given types only, in order.
+    std::vector<XEventRecord> events(std::initializer_list<int> types) {
+        std::vector<XEventRecord> out;
+        for (const XEventRecord& r : events())
+            for (int t : types)
+                if (r.type == t) out.push_back(r);
+        return out;
+    }
+    void clear();
+    // Texts fetched from the CLIPBOARD after each Ctrl+V.
+    std::vector<std::string> pasted();
+    bool waitForPaste(size_t n, int timeoutMs = 5000);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace input_test
