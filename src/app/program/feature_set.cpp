@@ -1,39 +1,157 @@
 #include "app/program/feature_set.h"
 
+#include "app/program/screenshot_saver.h"
+#include "capture/screen_capture_service.h"
+#include "input/presentation_cursor.h"
+#include "input/qt_clipboard.h"
+#include "input/remote_input.h"
+#include "net/session_server.h"
+#include "platform/input_injector.h"
+#include "platform/screen_grabber.h"
+#include "platform/screen_info.h"
+#include "platform/volume_control.h"
+#include "protocol/constants.h"
+#include "record/lesson_recorder.h"
+#include "stream/live_service.h"
+#include "stream/screen_encode_service.h"
+#include "stream/session_live_stream.h"
 #include "support/logger.h"
+#include "support/strings.h"
 #include "ui/main/command_context.h"
+#include "ui/main/window_messages.h"
 
 namespace app {
 
 struct FeatureSet::Impl {
     FeatureSetDeps deps;
     ui::MainHub* hub = nullptr;
+
+    std::unique_ptr<platform::CursorControl> cursorControl;
+    std::unique_ptr<platform::ScreenInfo> screenInfo;
+    std::unique_ptr<stream::SessionLiveStream> sessionLive;
+    std::unique_ptr<stream::LiveService> liveService;
+    std::unique_ptr<record::LessonRecorder> recorder;
+
+    std::unique_ptr<platform::InputInjector> injector;
+    std::unique_ptr<platform::VolumeControl> volume;
+    std::unique_ptr<input::QtClipboardWriter> clipboard;
+    std::unique_ptr<input::RemoteInputHandler> remoteInput;
+    std::unique_ptr<input::PresentationCursor> cursors;
+    JpegScreenshotSaver screenshot;
+    bool streamingStopped = false;
 };
 
 FeatureSet::FeatureSet(FeatureSetDeps deps) : impl_(std::make_unique<Impl>()) {
     impl_->deps = std::move(deps);
 }
 
-FeatureSet::~FeatureSet() = default;
+FeatureSet::~FeatureSet() {
+    stopStreaming();
+    stopRemaining();
+}
 
-void FeatureSet::start() {}
+void FeatureSet::start() {
+    Impl& i = *impl_;
+    ui::CommandContext& context = *i.deps.context;
 
-void FeatureSet::setHub(ui::MainHub* hub) { impl_->hub = hub; }
+    // Screen capture, encoder and the live stream to phones.
+    i.cursorControl = platform::makeX11CursorControl();
+    capture::installService(std::make_unique<capture::ScreenCaptureService>(
+        platform::makeX11ScreenGrabber(), i.cursorControl.get(), i.deps.threadPool));
+    i.screenInfo = platform::makeSystemScreenInfo();
+    stream::installEncoder(std::make_unique<stream::ScreenEncodeService>(
+        *i.deps.settings, *capture::service(), *i.screenInfo, i.deps.productId));
+    if (i.deps.server) {
+        i.sessionLive = std::make_unique<stream::SessionLiveStream>(*i.deps.server, *stream::encoder());
+        context.features.liveStream = i.sessionLive.get();
+    }
+    i.liveService = std::make_unique<stream::LiveService>(*stream::encoder());
+    const uint32_t bound = i.deps.serverStarted ? i.deps.server->boundAddress() : 0;
+    if (!i.liveService->start(bound ? support::ip2string(bound) : "0.0.0.0", protocol::kLiveStreamPort))
+        LOGOUT("live stream service not available");
+
+    // Lesson recorder.
+    ui::Integration* integration = i.deps.integration;
+    i.recorder = std::make_unique<record::LessonRecorder>(
+        *i.deps.settings, i.deps.docDir, i.deps.server, capture::service(),
+        [integration](int64_t window, bool finished) {
+            if (integration) integration->postToWindow(window, ui::UM_RECORD_STOP, finished ? 1 : 0, 0);
+        });
+    context.features.recorder = i.recorder.get();
+    if (i.deps.server) i.deps.server->setRecorder(i.recorder.get());
+
+    // Remote input, text paste, volume and the presentation cursor.
+    i.injector = platform::makeXTestInjector();
+    i.volume = platform::makePulseVolumeControl();
+    i.clipboard = std::make_unique<input::QtClipboardWriter>();
+    context.features.screenshot = &i.screenshot;
+}
+
+void FeatureSet::setHub(ui::MainHub* hub) {
+    Impl& i = *impl_;
+    i.hub = hub;
+    ui::CommandContext& context = *i.deps.context;
+    if (i.injector) {
+        i.remoteInput = std::make_unique<input::RemoteInputHandler>(
+            *i.injector, hub, context.features, i.clipboard.get(), i.volume.get());
+        context.features.input = i.remoteInput.get();
+    } else {
+        LOGOUT("remote input not available: no XTest");
+    }
+    i.cursors = std::make_unique<input::PresentationCursor>(i.deps.settings, i.deps.programDir,
+                                                            i.injector.get());
+    context.features.cursors = i.cursors.get();
+}
 
 ui::HubWindows FeatureSet::windows() { return {}; }
 
-void FeatureSet::forceEncoderClose() { LOGOUT("screen encoder not running"); }
+void FeatureSet::forceEncoderClose() {
+    if (stream::encoder()) stream::encoder()->forceClose();
+}
 
-void FeatureSet::stopRecording() { LOGOUT("lesson recorder not running"); }
+void FeatureSet::stopRecording() {
+    if (impl_->recorder) impl_->recorder->stop();
+}
 
 void FeatureSet::createSlideBridge(const std::string& folder, const std::string& time) {}
 
 void FeatureSet::destroySlideBridge() {}
 
-void FeatureSet::stopStreaming() { LOGOUT("ScreenCaptureService destroyed"); }
+void FeatureSet::stopStreaming() {
+    Impl& i = *impl_;
+    if (i.streamingStopped) return;
+    i.streamingStopped = true;
+    if (i.liveService) i.liveService->shutdown();
+    i.liveService.reset();
+    if (i.deps.context) i.deps.context->features.liveStream = nullptr;
+    i.sessionLive.reset();
+    if (i.deps.server) i.deps.server->setRecorder(nullptr);
+    if (i.deps.context) i.deps.context->features.recorder = nullptr;
+    i.recorder.reset();
+    stream::destroyEncoder();
+    capture::destroyService();
+}
 
-void FeatureSet::stopRemaining() {}
+void FeatureSet::stopRemaining() {
+    Impl& i = *impl_;
+    if (i.deps.context) {
+        i.deps.context->features.input = nullptr;
+        i.deps.context->features.screenshot = nullptr;
+    }
+    i.remoteInput.reset();
+}
 
-void FeatureSet::restoreCursor() {}
+void FeatureSet::restoreCursor() {
+    Impl& i = *impl_;
+    if (i.cursors) {
+        i.cursors->apply(9);
+        if (i.deps.context) i.deps.context->features.cursors = nullptr;
+        i.cursors.reset();
+    }
+    i.volume.reset();
+    i.clipboard.reset();
+    i.injector.reset();
+    i.cursorControl.reset();
+}
 
 }  // namespace app

@@ -20,6 +20,7 @@ class ThreadPool;
 }
 namespace ui {
 struct CommandContext;
+class Integration;
 class MainHub;
 }
 
@@ -33,6 +34,8 @@ struct FeatureSetDeps {
     support::ThreadPool* threadPool = nullptr;
     ui::CommandContext* context = nullptr;
     std::function<std::string()> docDir;
+    std::string productId;
+    ui::Integration* integration = nullptr;
 };
 
 class FeatureSet {

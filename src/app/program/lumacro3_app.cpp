@@ -332,6 +332,8 @@ void Lumacro3App::startServices() {
     deps.threadPool = s.threadPool.get();
     deps.context = s.context.get();
     deps.docDir = s.context->docDir;
+    deps.productId = s.product.id;
+    deps.integration = s.integration.get();
     s.features = std::make_unique<FeatureSet>(std::move(deps));
     s.features->start();
     s.context->features.drawingBoard = &s.drawingBoard;

@@ -72,10 +72,10 @@ void DrawingBoardBridge::closePainter() {
 void DrawingBoardBridge::clearPainter() {
     if (clearPainter_) clearPainter_();
 }
-void DrawingBoardBridge::imageZoom(bool zoomIn) {
+void DrawingBoardBridge::imageZoom(int zoomIn) {
     if (imageZoom_) imageZoom_(zoomIn ? 1 : 0);
 }
-void DrawingBoardBridge::nextPage(bool forward) {
+void DrawingBoardBridge::nextPage(int forward) {
     if (nextPage_) nextPage_(forward ? 1 : 0);
 }
 bool DrawingBoardBridge::isOpened() { return isPainterOpened_ && isPainterOpened_() != 0; }

@@ -28,8 +28,8 @@ public:
     void insertImage(const std::string& path);
     void closePainter();
     void clearPainter();
-    void imageZoom(bool zoomIn);
-    void nextPage(bool forward);
+    void imageZoom(int zoomIn) override;
+    void nextPage(int forward) override;
 
     // DrawingBoard (called from session threads as well).
     bool isOpened() override;
