@@ -79,7 +79,7 @@ private:
 
 struct SinkFacts {
     std::string monitor;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleFormat{};
     bool found = false;
 };
 
@@ -106,7 +106,7 @@ SinkFacts defaultSink(PulseConnection& c) {
             auto* q = static_cast<Query*>(user);
             if (info && eol == 0) {
                 if (info->monitor_source_name) q->facts.monitor = info->monitor_source_name;
-                q->facts.spec = info->sample_spec;
+                q->facts.sampleFormat = info->sample_spec;
                 q->facts.found = true;
             }
             q->c->signal();
@@ -138,20 +138,20 @@ public:
     }
 
     bool connect(const std::string& source, bool corked, int fragmentMs) {
-        pa_sample_spec spec{};
-        spec.format = format_.isFloat ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S16LE;
-        spec.rate = uint32_t(format_.sampleRate);
-        spec.channels = uint8_t(format_.channels);
-        if (!pa_sample_spec_valid(&spec) || format_.bitsPerSample != (format_.isFloat ? 32 : 16))
+        pa_sample_spec sampleFormat{};
+        sampleFormat.format = format_.isFloat ? PA_SAMPLE_FLOAT32LE : PA_SAMPLE_S16LE;
+        sampleFormat.rate = uint32_t(format_.sampleRate);
+        sampleFormat.channels = uint8_t(format_.channels);
+        if (!pa_sample_spec_valid(&sampleFormat) || format_.bitsPerSample != (format_.isFloat ? 32 : 16))
             return false;
         PulseConnection::Lock lock(*connection_);
-        stream_ = pa_stream_new(connection_->context(), "Lumacro3 capture", &spec, nullptr);
+        stream_ = pa_stream_new(connection_->context(), "Lumacro3 capture", &sampleFormat, nullptr);
         if (!stream_) return false;
         pa_stream_set_state_callback(stream_, &PulseStream::onState, this);
         pa_stream_set_read_callback(stream_, &PulseStream::onRead, this);
         pa_buffer_attr attr;
         std::memset(&attr, 0xff, sizeof attr);
-        attr.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(fragmentMs) * 1000, &spec));
+        attr.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(fragmentMs) * 1000, &sampleFormat));
         auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | (corked ? PA_STREAM_START_CORKED : 0));
         if (pa_stream_connect_record(stream_, source.c_str(), &attr, flags) < 0) return false;
         for (;;) {
@@ -332,8 +332,8 @@ public:
         const SinkFacts sink = defaultSink(*c);
         if (!sink.found || sink.monitor.empty()) return nullptr;
         SoundFormat format;
-        format.channels = sink.spec.channels;
-        format.sampleRate = int(sink.spec.rate);
+        format.channels = sink.sampleFormat.channels;
+        format.sampleRate = int(sink.sampleFormat.rate);
         format.bitsPerSample = 32;
         format.isFloat = true;
         const int frames = int(int64_t(format.sampleRate) * bufferMs / 1000);
