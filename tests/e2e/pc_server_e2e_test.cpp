@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -60,10 +61,19 @@ protected:
         return r == ReadResult::Closed;
     }
 
-    // True when the session is still open after `ms` (keep-alives allowed).
+    // True when the session is still open after `ms`. Messages may arrive
+    // (a ready phone is sent the states of the PC's tools); they are read and dropped.
     static bool staysOpen(PhoneClient& client, int ms) {
-        ReceivedFrame frame;
-        return client.readFrame(frame, ms) == ReadResult::Timeout;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     end - std::chrono::steady_clock::now())
+                                     .count());
+            ReceivedFrame frame;
+            ReadResult r = client.readFrame(frame, std::max(left, 0));
+            if (r == ReadResult::Timeout) return true;
+            if (r != ReadResult::Frame) return false;
+        }
     }
 
     std::optional<bool> helloUseable(int timeoutMs = 1500) {
