@@ -3,16 +3,13 @@
 // of the device's description; the stream reads on a thread of its own.
 #include "platform/sound_capture.h"
 
+#include "platform/linux/captured_sound.h"
 #include "support/logger.h"
 
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <thread>
 
 namespace platform {
@@ -53,7 +50,7 @@ public:
     AlsaStream(snd_pcm_t* pcm, const SoundFormat& format, int periodFrames)
         : pcm_(pcm), format_(format), periodFrames_(periodFrames) {
         frameBytes_ = size_t(format.channels * format.bitsPerSample / 8);
-        capacity_ = size_t(format.sampleRate) * frameBytes_ * 2;
+        sound_.setFormat(frameBytes_, size_t(format.sampleRate) * frameBytes_ * 2);
     }
     ~AlsaStream() override {
         stop();
@@ -65,33 +62,19 @@ public:
 
     bool start() override {
         if (thread_.joinable()) return true;
+        if (!sound_.open()) return false;
         running_ = true;
         thread_ = std::thread([this] { readLoop(); });
         return true;
     }
     void stop() override {
         running_ = false;
-        changed_.notify_all();
+        sound_.close();
         if (thread_.joinable()) thread_.join();
     }
-    bool wait(size_t minBytes, int timeoutMs) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                          [&] { return failed_ || !running_ || bytes_.size() >= minBytes; });
-        return !failed_ && running_;
-    }
-    size_t read(void* dest, size_t max) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        size_t n = std::min(max, bytes_.size());
-        n -= n % frameBytes_;
-        std::copy_n(bytes_.begin(), n, static_cast<uint8_t*>(dest));
-        bytes_.erase(bytes_.begin(), bytes_.begin() + long(n));
-        return n;
-    }
-    uint64_t dropped() const override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return dropped_;
-    }
+    bool wait(size_t minBytes, int timeoutMs) override { return sound_.wait(minBytes, timeoutMs); }
+    size_t read(void* dest, size_t max) override { return sound_.read(dest, max); }
+    uint64_t dropped() const override { return sound_.dropped(); }
 
 private:
     void readLoop() {
@@ -100,34 +83,20 @@ private:
             snd_pcm_sframes_t got = snd_pcm_readi(pcm_, chunk.data(), snd_pcm_uframes_t(periodFrames_));
             if (got < 0) got = snd_pcm_recover(pcm_, int(got), 1);
             if (got < 0) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                failed_ = true;
+                sound_.fail();
                 break;
             }
-            std::lock_guard<std::mutex> lock(mutex_);
-            bytes_.insert(bytes_.end(), chunk.begin(), chunk.begin() + long(size_t(got) * frameBytes_));
-            if (bytes_.size() > capacity_) {
-                const size_t excess = bytes_.size() - capacity_;
-                bytes_.erase(bytes_.begin(), bytes_.begin() + long(excess));
-                dropped_ += excess;
-            }
-            changed_.notify_all();
+            sound_.append(chunk.data(), size_t(got) * frameBytes_);
         }
-        changed_.notify_all();
     }
 
     snd_pcm_t* pcm_;
     SoundFormat format_;
     int periodFrames_;
     size_t frameBytes_;
-    size_t capacity_;
     std::thread thread_;
     std::atomic<bool> running_{false};
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<uint8_t> bytes_;
-    bool failed_ = false;
-    uint64_t dropped_ = 0;
+    CapturedSound sound_;
 };
 
 }  // namespace

@@ -4,16 +4,13 @@
 // owner takes it.
 #include "platform/sound_capture.h"
 
+#include "platform/linux/captured_sound.h"
 #include "support/logger.h"
 
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
 
 namespace platform {
 
@@ -120,8 +117,8 @@ public:
     PulseStream(std::unique_ptr<PulseConnection> connection, const SoundFormat& format,
                 int bufferFrames)
         : connection_(std::move(connection)), format_(format), bufferFrames_(bufferFrames) {
-        frameBytes_ = size_t(format.channels * format.bitsPerSample / 8);
-        capacity_ = size_t(format.sampleRate) * frameBytes_ * kStreamBufferMs / 1000;
+        const size_t frameBytes = size_t(format.channels * format.bitsPerSample / 8);
+        sound_.setFormat(frameBytes, size_t(format.sampleRate) * frameBytes * kStreamBufferMs / 1000);
     }
 
     ~PulseStream() override {
@@ -166,47 +163,17 @@ public:
     int bufferFrames() const override { return bufferFrames_; }
 
     bool start() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (failed_) return false;
-            started_ = true;
-            bytes_.clear();
-        }
+        if (!sound_.open()) return false;
         PulseConnection::Lock lock(*connection_);
         if (pa_stream_is_corked(stream_) > 0)
             connection_->wait(pa_stream_cork(stream_, 0, &PulseStream::onDone, this));
         return true;
     }
 
-    void stop() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!started_) return;
-            started_ = false;
-        }
-        changed_.notify_all();
-    }
-
-    bool wait(size_t minBytes, int timeoutMs) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                          [&] { return failed_ || !started_ || bytes_.size() >= minBytes; });
-        return !failed_ && started_;
-    }
-
-    size_t read(void* dest, size_t max) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        size_t n = std::min(max, bytes_.size());
-        n -= n % frameBytes_;
-        std::copy_n(bytes_.begin(), n, static_cast<uint8_t*>(dest));
-        bytes_.erase(bytes_.begin(), bytes_.begin() + long(n));
-        return n;
-    }
-
-    uint64_t dropped() const override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return dropped_;
-    }
+    void stop() override { sound_.close(); }
+    bool wait(size_t minBytes, int timeoutMs) override { return sound_.wait(minBytes, timeoutMs); }
+    size_t read(void* dest, size_t max) override { return sound_.read(dest, max); }
+    uint64_t dropped() const override { return sound_.dropped(); }
 
 private:
     static void onDone(pa_stream*, int, void* self) {
@@ -215,13 +182,7 @@ private:
 
     static void onState(pa_stream* s, void* self) {
         auto* me = static_cast<PulseStream*>(self);
-        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s))) {
-            {
-                std::lock_guard<std::mutex> lock(me->mutex_);
-                me->failed_ = true;
-            }
-            me->changed_.notify_all();
-        }
+        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s))) me->sound_.fail();
         me->connection_->signal();
     }
 
@@ -232,42 +193,16 @@ private:
         while (pa_stream_readable_size(s) > 0) {
             if (pa_stream_peek(s, &data, &n) < 0) return;
             if (n == 0) return;
-            if (data) me->append(static_cast<const uint8_t*>(data), n);
+            if (data) me->sound_.append(static_cast<const uint8_t*>(data), n);
             pa_stream_drop(s);
         }
-    }
-
-    // Keeps the newest sound when the owner falls behind: the oldest whole
-    // frames go first.
-    void append(const uint8_t* data, size_t n) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!started_) return;
-            bytes_.insert(bytes_.end(), data, data + n);
-            if (bytes_.size() > capacity_) {
-                size_t excess = bytes_.size() - capacity_;
-                excess += (frameBytes_ - excess % frameBytes_) % frameBytes_;
-                bytes_.erase(bytes_.begin(), bytes_.begin() + long(excess));
-                if (dropped_ == 0) LOGOUT("sound capture: owner falls behind, dropping old sound");
-                dropped_ += excess;
-            }
-        }
-        changed_.notify_all();
     }
 
     std::unique_ptr<PulseConnection> connection_;
     pa_stream* stream_ = nullptr;
     SoundFormat format_;
     int bufferFrames_;
-    size_t frameBytes_ = 4;
-    size_t capacity_ = 0;
-
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<uint8_t> bytes_;
-    bool started_ = false;
-    bool failed_ = false;
-    uint64_t dropped_ = 0;
+    CapturedSound sound_;
 };
 
 class SystemSoundCapture : public SoundCapture {
