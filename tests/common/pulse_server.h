@@ -3,6 +3,8 @@
 // PULSE_SERVER, killed when the object goes.
 #pragma once
 
+#include "common/run_command.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -88,14 +90,7 @@ public:
 
     // Runs pactl against this server and returns its standard output.
     std::string pactl(const std::string& args) const {
-        std::string out;
-        FILE* p = popen(("pactl --server=" + server_ + " " + args + " 2>/dev/null").c_str(), "r");
-        if (!p) return out;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-        return out;
+        return commandOutput("pactl --server=" + server_ + " " + args + " 2>/dev/null");
     }
 
 private:

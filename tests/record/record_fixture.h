@@ -32,17 +32,6 @@
 
 namespace testing_support {
 
-inline std::string runOutput(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
-
 inline pid_t spawn(const std::vector<std::string>& args) {
     std::fflush(nullptr);  // the child must not write our buffered output again
     pid_t pid = fork();
@@ -173,7 +162,7 @@ inline Json::Value parseJson(const std::string& text) {
 
 // ffprobe's view of a file: format and streams.
 inline Json::Value probe(const std::string& path) {
-    return parseJson(runOutput("ffprobe -v error -print_format json -show_format -show_streams '" + path +
+    return parseJson(commandOutput("ffprobe -v error -print_format json -show_format -show_streams '" + path +
                                "' 2>/dev/null"));
 }
 
@@ -186,7 +175,7 @@ inline const Json::Value* streamOf(const Json::Value& info, const std::string& t
 // Presentation times of the video packets, in seconds.
 inline std::vector<double> videoPacketTimes(const std::string& path) {
     std::vector<double> times;
-    const std::string out = runOutput("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time "
+    const std::string out = commandOutput("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time "
                                       "-of csv=p=0 '" + path + "' 2>/dev/null");
     size_t pos = 0;
     while (pos < out.size()) {
@@ -202,13 +191,13 @@ inline std::vector<double> videoPacketTimes(const std::string& path) {
 
 // The audio decoded by ffmpeg: left channel, 44.1 kHz, as fractions.
 inline std::vector<double> decodedAudio(const std::string& path) {
-    const std::string pcm = runOutput("ffmpeg -v error -i '" + path + "' -vn -f s16le -ac 2 -ar 44100 - 2>/dev/null");
+    const std::string pcm = commandOutput("ffmpeg -v error -i '" + path + "' -vn -f s16le -ac 2 -ar 44100 - 2>/dev/null");
     return leftOf16(reinterpret_cast<const uint8_t*>(pcm.data()), pcm.size());
 }
 
 // One decoded frame at `seconds` as BGRA bytes.
 inline std::string decodedFrame(const std::string& path, double seconds) {
-    return runOutput("ffmpeg -v error -ss " + std::to_string(seconds) + " -i '" + path +
+    return commandOutput("ffmpeg -v error -ss " + std::to_string(seconds) + " -i '" + path +
                      "' -frames:v 1 -f rawvideo -pix_fmt bgra - 2>/dev/null");
 }
 

@@ -439,7 +439,7 @@ TEST_F(RecorderOverTheNetwork, PhoneVoiceFromTheReferenceClient) {
               0);
     const std::string tool = std::string(LUMACRO3_BIN_DIR) + "/lumacro3-phone";
     for (const char* mode : {"", "--raw"}) {
-        const std::string out = runOutput("'" + tool + "' record start --voice '" + voice + "' " + mode +
+        const std::string out = commandOutput("'" + tool + "' record start --voice '" + voice + "' " + mode +
                                           " --address " + address_ + " 2>&1; echo exit=$?");
         EXPECT_NE(out.find("\"state\":1"), std::string::npos) << out;
         EXPECT_NE(out.find("\"state\":0"), std::string::npos) << out;

@@ -4,6 +4,7 @@
 
 #include "capture/private_xvfb.h"
 #include "common/loopback.h"
+#include "common/run_command.h"
 #include "net/session_server.h"
 #include "phone/phone_client.h"
 #include "protocol/constants.h"
@@ -371,20 +372,9 @@ TEST(SessionLive, APhoneThatNeverReadsIsHeldBackNotClosed) {
 
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string output;
-};
-
-RunResult run(const std::string& command) {
-    RunResult r;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return r;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.output.append(buffer, n);
-    r.status = ::pclose(pipe);
-    return r;
+// The command's standard output and error together.
+testing_support::CommandResult run(const std::string& command) {
+    return testing_support::runCommand(command + " 2>&1");
 }
 
 std::string tempPath(const std::string& name) {
@@ -396,7 +386,7 @@ std::string tempPath(const std::string& name) {
 // Runs lumacro3-phone live and checks the file with ffprobe and ffmpeg.
 void receiveAndDecode(LiveRig& rig, const std::string& extra) {
     const std::string file = tempPath("live.h264");
-    const RunResult live = run(std::string(LUMACRO3_BIN_DIR) + "/lumacro3-phone live --address " +
+    const testing_support::CommandResult live = run(std::string(LUMACRO3_BIN_DIR) + "/lumacro3-phone live --address " +
                                rig.address + " --out " + file + " --seconds 1.5" + extra);
     ASSERT_EQ(live.status, 0) << live.output;
     const stream::StreamInfo info = rig.enc.encoder->streamInfo();
@@ -404,11 +394,11 @@ void receiveAndDecode(LiveRig& rig, const std::string& extra) {
                                    " height=" + std::to_string(info.height);
     EXPECT_NE(live.output.find(advertised), std::string::npos) << live.output;
 
-    const RunResult probe = run("ffprobe -v error -select_streams v:0 -show_entries "
+    const testing_support::CommandResult probe = run("ffprobe -v error -select_streams v:0 -show_entries "
                                 "stream=width,height -of csv=p=0 " + file);
     EXPECT_EQ(probe.status, 0) << probe.output;
     EXPECT_EQ(probe.output, std::to_string(info.width) + "," + std::to_string(info.height) + "\n");
-    const RunResult decode = run("ffmpeg -nostdin -v error -i " + file + " -f null -");
+    const testing_support::CommandResult decode = run("ffmpeg -nostdin -v error -i " + file + " -f null -");
     EXPECT_EQ(decode.status, 0) << decode.output;
     EXPECT_EQ(decode.output, "");
     std::remove(file.c_str());
