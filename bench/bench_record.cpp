@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
             // CPU of each thread of this process so far (name, seconds).
             const long tick = sysconf(_SC_CLK_TCK);
             for (const auto& task : filesIn("/proc/" + std::to_string(getpid()) + "/task")) {
-                const std::string stat = runOutput("cat " + task + "/stat");
+                const std::string stat = commandOutput("cat " + task + "/stat");
                 const size_t close = stat.rfind(')');
                 const std::string name = stat.substr(stat.find('(') + 1, close - stat.find('(') - 1);
                 std::vector<std::string> f;
