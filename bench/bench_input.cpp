@@ -8,6 +8,7 @@
 //   bench_input [--quick]
 #include "bench_common.h"
 #include "bench_phone.h"
+#include "common/private_xvfb.h"
 #include "input/remote_input.h"
 #include "net/session_server.h"
 #include "phone/phone_client.h"
@@ -24,8 +25,6 @@
 #include <csignal>
 #include <mutex>
 #include <poll.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <thread>
 
 #include <X11/Xlib.h>
@@ -34,37 +33,6 @@ namespace {
 
 constexpr char kAddress[] = "127.3.0.9";
 constexpr uint16_t kPort = 40917;
-
-// A private X server on a free display number.
-struct PrivateXvfb {
-    pid_t pid = -1;
-    PrivateXvfb() {
-        int fds[2];
-        if (pipe(fds) != 0) bench::fail("pipe");
-        pid = fork();
-        if (pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            close(fds[0]);
-            freopen("/dev/null", "w", stderr);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-noreset",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        char c;
-        while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
-        if (number.empty()) bench::fail("Xvfb did not start");
-        setenv("DISPLAY", (":" + number).c_str(), 1);
-    }
-    ~PrivateXvfb() {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-};
 
 // A full-screen window with the focus; counts the events it is waiting for
 // and notes when the last one arrived.
@@ -174,7 +142,8 @@ void xdotool(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     const bool quick = bench::hasFlag(argc, argv, "--quick");
     const int events = quick ? 300 : 2000;
-    PrivateXvfb xvfb;
+    testing_support::PrivateXvfb xvfb(1920, 1080);
+    if (!xvfb.ok()) bench::fail("Xvfb did not start");
     Receiver rx;
 
     auto injector = platform::makeXTestInjector();

@@ -5,7 +5,7 @@
 
 #include "bench_common.h"
 
-#include "../tests/capture/private_xvfb.h"
+#include "capture/colour_window.h"
 
 #include <X11/Xlib.h>
 

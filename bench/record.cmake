@@ -2,5 +2,4 @@
 # line recording the same display and sound server.
 if(TARGET lumacro_record AND TARGET lumacro_capture)
   lumacro3_bench(bench_record lumacro_record lumacro_capture lumacro_platform_capture X11::X11)
-  target_include_directories(bench_record PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 endif()

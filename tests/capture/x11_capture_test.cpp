@@ -3,7 +3,7 @@
 // gtest first: Xlib's macros (None, Bool, ...) clash with its names.
 #include <gtest/gtest.h>
 
-#include "capture/private_xvfb.h"
+#include "capture/colour_window.h"
 #include "capture/screen_capture_service.h"
 #include "platform/screen_grabber.h"
 

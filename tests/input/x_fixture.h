@@ -4,22 +4,18 @@
 // target: on Ctrl+V it asks for the CLIPBOARD selection as UTF8_STRING.
 #pragma once
 
+#include "common/private_xvfb.h"
+
 #include <X11/keysym.h>  // XK_ names only
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
-#include <cstdlib>
 #include <functional>
 #include <mutex>
-#include <poll.h>
 #include <string>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <memory>
 #include <vector>
 
@@ -32,50 +28,12 @@ public:
         static PrivateXServer server;
         return server;
     }
-    bool ok() const { return !display_.empty(); }
-    const std::string& display() const { return display_; }
-
-    ~PrivateXServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-        }
-    }
+    bool ok() const { return xvfb_.ok(); }
+    const std::string& display() const { return xvfb_.display(); }
 
 private:
-    PrivateXServer() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);  // gone with the test, even after a crash
-            close(fds[0]);
-            if (!getenv("LUMACRO3_X_VERBOSE")) {
-                freopen("/dev/null", "w", stdout);
-                freopen("/dev/null", "w", stderr);
-            }
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-noreset",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        while (poll(&p, 1, 10000) > 0) {
-            char c;
-            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-            number += c;
-        }
-        close(fds[0]);
-        if (number.empty()) return;
-        display_ = ":" + number;
-        setenv("DISPLAY", display_.c_str(), 1);
-    }
-
-    pid_t pid_ = -1;
-    std::string display_;
+    PrivateXServer() : xvfb_(1920, 1080) {}
+    testing_support::PrivateXvfb xvfb_;
 };
 
 // X event types and state bits as the recorder reports them (the values of

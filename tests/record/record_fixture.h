@@ -5,6 +5,7 @@
 #pragma once
 
 #include "capture/screen_capture_service.h"
+#include "common/private_xvfb.h"
 #include "common/pulse_server.h"
 #include "net/session_types.h"
 #include "platform/screen_grabber.h"
@@ -56,46 +57,11 @@ inline void killAndReap(pid_t& pid) {
 }
 
 // An Xvfb of its own size with a black root window; DISPLAY points at it.
-// Xvfb chooses a free display number itself (-displayfd), so tests running
-// at the same time never meet on one display.
-class OwnDisplay {
+class OwnDisplay : public testing_support::PrivateXvfb {
 public:
-    OwnDisplay(int width, int height) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        std::fflush(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[0]);
-            freopen("/dev/null", "w", stdout);
-            freopen("/dev/null", "w", stderr);
-            const std::string size = std::to_string(width) + "x" + std::to_string(height) + "x24";
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", size.c_str(), "-br", "-noreset",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        char c;
-        while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
-        if (number.empty()) {
-            killAndReap(pid_);
-            return;
-        }
-        display_ = ":" + number;
-        setenv("DISPLAY", display_.c_str(), 1);
-    }
-    ~OwnDisplay() { stop(); }
-    void stop() { killAndReap(pid_); }
-    bool ready() const { return !display_.empty(); }
-    const std::string& name() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
+    OwnDisplay(int width, int height) : PrivateXvfb(width, height, {"-br"}) {}
+    bool ready() const { return ok(); }
+    const std::string& name() const { return display(); }
 };
 
 // A session port that keeps every MsgMediaRecordState.

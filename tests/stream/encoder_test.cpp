@@ -2,7 +2,7 @@
 // frames on request and the end of the stream.
 #include "stream/stream_rig.h"
 
-#include "capture/private_xvfb.h"
+#include "capture/colour_window.h"
 
 using namespace stream_test;
 using stream::OutputSize;

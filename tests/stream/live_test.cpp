@@ -2,7 +2,7 @@
 // service on 37374, with real sockets on a loopback address of the test's own.
 #include "stream/stream_rig.h"
 
-#include "capture/private_xvfb.h"
+#include "capture/colour_window.h"
 #include "common/loopback.h"
 #include "common/run_command.h"
 #include "net/session_server.h"
