@@ -3,7 +3,9 @@
 
 #include "app/autostart.h"
 #include "app/crash_handler.h"
+#include "app/apk_share.h"
 #include "app/integration.h"
+#include "app/process_lookup.h"
 #include "app/ini_settings.h"
 
 #include <csignal>
@@ -144,11 +146,10 @@ protected:
 };
 
 TEST_F(IntegrationTest, ApkShareUrlCopiesThePackageAndEncodesItsName) {
-    app::Integration integration(settings, appDir.path(), "");
-    EXPECT_EQ(integration.apkShareUrl("10.1.2.3"), "");
+    EXPECT_EQ(app::apkShareUrl(appDir.path(), settings.docDir(), "10.1.2.3"), "");
     writeText(appDir / "Lesson app+1 课堂.APK", "apk bytes");
     writeText(appDir / "z-later.apk", "other");
-    EXPECT_EQ(integration.apkShareUrl("10.1.2.3"),
+    EXPECT_EQ(app::apkShareUrl(appDir.path(), settings.docDir(), "10.1.2.3"),
               "http://10.1.2.3:27272/Recv/Lesson%20app%2B1%20%E8%AF%BE%E5%A0%82.APK");
     EXPECT_EQ(readText(settings.docDir() + "/Recv/Lesson app+1 课堂.APK"), "apk bytes");
 }
