@@ -280,8 +280,15 @@ bool ChildProcess::wait() {
 }
 
 bool ChildProcess::signal(int sig) {
-    // The pid stays ours until we reap it, so it cannot name another process.
-    return pid_ > 0 && ::kill(pid_, sig) == 0;
+    if (pid_ <= 0)
+        return false;
+#ifdef SYS_pidfd_send_signal
+    // Exactly our child, even if some other code reaped it behind our back.
+    if (pidfd_ >= 0)
+        return ::syscall(SYS_pidfd_send_signal, pidfd_, sig, nullptr, 0) == 0;
+#endif
+    // Unreaped, the pid stays ours, so it cannot name another process.
+    return ::kill(pid_, sig) == 0;
 }
 
 bool ChildProcess::terminate(std::chrono::milliseconds grace) {

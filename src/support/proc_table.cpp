@@ -175,6 +175,22 @@ std::vector<ProcessInfo> ownProcesses() {
     return own;
 }
 
+bool knownAs(const ProcessInfo& info, const std::string& name) {
+    if (name.empty())
+        return false;
+    const std::string wanted = toLower(name);
+    return toLower(info.comm) == wanted || toLower(baseName(info.exe)) == wanted ||
+           (!info.args.empty() && toLower(baseName(info.args[0])) == wanted);
+}
+
+std::vector<ProcessInfo> findOwnProcesses(const std::string& name) {
+    std::vector<ProcessInfo> found;
+    for (ProcessInfo& info : ownProcesses())
+        if (knownAs(info, name))
+            found.push_back(std::move(info));
+    return found;
+}
+
 std::optional<ProcessId> processId(pid_t pid) {
     const auto info = readStat(pid);
     if (!info || info->zombie())

@@ -46,6 +46,12 @@ std::vector<ProcessInfo> listProcesses();
 // Running processes of the own real uid: no zombies, not this process, not pid 1.
 std::vector<ProcessInfo> ownProcesses();
 
+// True when the process is known as `name`: its comm, the base name of its
+// executable or of its first argument, compared case-insensitively.
+bool knownAs(const ProcessInfo& info, const std::string& name);
+// Own running processes (as ownProcesses()) known as `name`.
+std::vector<ProcessInfo> findOwnProcesses(const std::string& name);
+
 // The identity of a live pid; nullopt when it is gone.
 std::optional<ProcessId> processId(pid_t pid);
 // True when no process has this pid, or only a zombie waiting to be reaped.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -68,6 +69,10 @@ TEST(ProcTable, FindsOwnProcessesButNoZombies) {
     EXPECT_FALSE(info->zombie());
     EXPECT_TRUE(listed(ownProcesses(), child.pid()));
     EXPECT_FALSE(listed(ownProcesses(), ::getpid())) << "not this process";
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(listed(findOwnProcesses(upper), child.pid()));
+    EXPECT_FALSE(listed(findOwnProcesses(name.substr(1)), child.pid())) << "whole names only";
     EXPECT_EQ(processId(child.pid()), info->id());
 
     // Ended but not reaped: a zombie is listed in the table, but counts as gone.
@@ -79,6 +84,7 @@ TEST(ProcTable, FindsOwnProcessesButNoZombies) {
     EXPECT_TRUE(processGone(child.pid()));
     EXPECT_FALSE(processId(child.pid()));
     EXPECT_FALSE(listed(ownProcesses(), child.pid()));
+    EXPECT_FALSE(listed(findOwnProcesses(name), child.pid()));
     EXPECT_TRUE(listed(listProcesses(), child.pid()));
     child.reap();
     EXPECT_FALSE(readProcess(child.pid()));

@@ -26,18 +26,10 @@ int runCommandLine(const std::vector<std::string>& args);
 
 // ---- processes ----
 
-// Names a process can be known by, all lower case.
-struct ProcessNames {
-    std::string comm;   // /proc/PID/comm (the kernel cuts it to 15 bytes)
-    std::string exe;    // base name of /proc/PID/exe
-    std::string argv0;  // base name of the first word of /proc/PID/cmdline
-};
-
-// NAME as the program passes it ("farolineserver.exe", maybe with a Windows
-// folder in front) against one process; case-insensitive, ".exe" optional.
-bool nameMatches(const ProcessNames& names, const std::string& wanted);
-// Running processes of the own real uid matching `wanted`, except this
-// process, pid 1, zombies and kernel threads.
+// Running processes of the own real uid known as `wanted` (support::knownAs),
+// except this process, pid 1 and zombies. `wanted` is a name as the program
+// passes it ("farolineserver.exe", maybe with a Windows folder in front): the
+// folder is dropped and ".exe" is optional.
 std::vector<support::ProcessId> findProcesses(const std::string& wanted);
 
 // ---- starting the program ----
