@@ -13,7 +13,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -30,12 +29,6 @@ constexpr std::chrono::milliseconds kQuitWait{5000};
 constexpr std::chrono::milliseconds kTermWait{2000};
 
 bool anyAddress(const std::string& a) { return a.empty() || a == "0.0.0.0"; }
-
-// Arguments of /proc/PID/cmdline; empty when unreadable.
-std::vector<std::string> cmdline(pid_t pid) {
-    auto info = support::readProcess(pid);
-    return info ? info->args : std::vector<std::string>();
-}
 
 std::string environValue(pid_t pid, const std::string& name) {
     std::string text;
@@ -163,38 +156,19 @@ bool HelperServers::writeConfig() {
 }
 
 std::vector<FtpHolder> HelperServers::findFtpHolders(int port, const std::string& address) {
-    std::vector<pid_t> candidates;
-    for (const HelperRecord& record : listHelpers())
-        if (record.name == "ftpd")
-            candidates.push_back(record.pid);
-    if (DIR* dir = ::opendir("/proc")) {
-        while (dirent* entry = ::readdir(dir)) {
-            char* end = nullptr;
-            long pid = std::strtol(entry->d_name, &end, 10);
-            if (pid > 1 && *end == '\0' && pid != ::getpid())
-                candidates.push_back(static_cast<pid_t>(pid));
-        }
-        ::closedir(dir);
-    }
     std::vector<FtpHolder> holders;
-    for (pid_t pid : candidates) {
-        bool seen = false;
-        for (const FtpHolder& h : holders)
-            seen = seen || h.pid == pid;
-        const auto id = support::processId(pid);
-        if (seen || !id || !ownProcess(pid))
-            continue;
-        std::vector<std::string> args = cmdline(pid);
+    for (const support::ProcessInfo& info : support::ownProcesses()) {
+        const std::vector<std::string>& args = info.args;
         if (argAfter(args, "-m") != "pyftpdlib" || argAfter(args, "-p") != std::to_string(port))
             continue;
         FtpHolder holder;
-        holder.pid = pid;
-        holder.id = *id;
+        holder.pid = info.pid;
+        holder.id = info.id();
         holder.address = argAfter(args, "-i");
         if (!anyAddress(holder.address) && !anyAddress(address) && holder.address != address)
             continue;  // another address: no clash
         holder.root = argAfter(args, "-d");
-        holder.owner = environValue(pid, kOwnerVariable);
+        holder.owner = environValue(info.pid, kOwnerVariable);
         holders.push_back(holder);
     }
     return holders;

@@ -14,11 +14,11 @@ Integration::Integration(AppSettings& settings, std::string appDir, std::string 
 
 Integration::~Integration() = default;
 
-bool Integration::startBeside(const char* name, const char* what) {
+void Integration::startBeside(const char* name, const char* what) {
     const std::string path = appDir_ + "/" + name;
     if (support::getFileType(path) != 0 || ::access(path.c_str(), X_OK) != 0) {
         LOGOUT("%s not installed (%s)", what, path.c_str());
-        return false;
+        return;
     }
     support::SpawnOptions options;
     options.program = path;
@@ -26,7 +26,6 @@ bool Integration::startBeside(const char* name, const char* what) {
     std::string error;
     if (!support::startDetached(options, &error))
         LOGOUT("%s: cannot start %s: %s", what, path.c_str(), error.c_str());
-    return true;
 }
 
 void Integration::openEbook() {

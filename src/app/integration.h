@@ -34,9 +34,8 @@ public:
     pid_t relatedProcess() { return classroom_.pid(); }
 
 private:
-    // Starts `name` from the program folder, detached and hidden; false when
-    // it is not installed.
-    bool startBeside(const char* name, const char* what);
+    // Starts `name` from the program folder, detached and hidden, when it is installed.
+    void startBeside(const char* name, const char* what);
 
     std::string appDir_;
     ClassroomServer classroom_;

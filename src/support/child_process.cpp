@@ -458,8 +458,11 @@ bool startDetached(const SpawnOptions& o, std::string* error) {
     if (child == 0) {
         ::close(fds[0]);
         int errorFd = fds[1];
-        if (errorFd < 3)  // keep it clear of the standard streams
+        if (errorFd < 3) {  // keep it clear of the standard streams
             errorFd = ::fcntl(errorFd, F_DUPFD_CLOEXEC, 3);
+            if (errorFd < 0)
+                ::_exit(1);
+        }
         // A new session without a controlling terminal; the second fork makes
         // the program a non-leader (it cannot reacquire a terminal) and an
         // orphan that init reaps.
