@@ -44,7 +44,6 @@ extern "C" {
 #include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace app {
