@@ -132,7 +132,7 @@ std::vector<double> measure(Receiver& rx, int type, int count, Send send) {
 }
 
 void xdotool(const std::vector<std::string>& args) {
-    support::ProcessHandle p = support::spawnProcess("xdotool", args, "", false);
+    support::ChildProcess p = support::spawnProcess("xdotool", args, "", false);
     if (!p) bench::fail("xdotool did not start");
     support::waitForEvent(p, 10000);
 }

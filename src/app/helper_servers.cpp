@@ -2,9 +2,10 @@
 
 #include "app/helper_registry.h"
 #include "app/ini_settings.h"
-#include "app/integration.h"
+#include "app/firewall.h"
 #include "support/files.h"
 #include "support/logger.h"
+#include "support/proc_table.h"
 #include "support/strings.h"
 
 #include <arpa/inet.h>
@@ -12,38 +13,22 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace app {
 
 namespace {
 
-constexpr unsigned kCfgWaitMs = 10000;
-constexpr unsigned kQuitWaitMs = 5000;
-constexpr unsigned kTermWaitMs = 2000;
+constexpr std::chrono::milliseconds kCfgWait{10000};
+constexpr std::chrono::milliseconds kQuitWait{5000};
+constexpr std::chrono::milliseconds kTermWait{2000};
 
 bool anyAddress(const std::string& a) { return a.empty() || a == "0.0.0.0"; }
-
-// Arguments of /proc/PID/cmdline; empty when unreadable.
-std::vector<std::string> cmdline(pid_t pid) {
-    std::string text;
-    if (!support::readFile("/proc/" + std::to_string(pid) + "/cmdline", text))
-        return {};
-    std::vector<std::string> args = support::strSplit(text, std::string(1, '\0'));
-    if (!args.empty() && args.back().empty())
-        args.pop_back();
-    return args;
-}
 
 std::string environValue(pid_t pid, const std::string& name) {
     std::string text;
@@ -56,100 +41,31 @@ std::string environValue(pid_t pid, const std::string& name) {
 }
 
 bool ownProcess(pid_t pid) {
-    struct stat st {};
-    return ::stat(("/proc/" + std::to_string(pid)).c_str(), &st) == 0 && st.st_uid == ::getuid();
-}
-
-// Gone, or a zombie its parent has not reaped yet.
-bool processGone(pid_t pid) {
-    std::string stat;
-    if (!support::readFile("/proc/" + std::to_string(pid) + "/stat", stat))
-        return true;
-    size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
-}
-
-std::string exeName(pid_t pid) {
-    char buffer[4096];
-    ssize_t n = ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), buffer, sizeof buffer - 1);
-    if (n <= 0)
-        return "";
-    return support::getFileName(std::string(buffer, static_cast<size_t>(n)), "name");
+    return support::processUid(pid) == static_cast<long>(::getuid());
 }
 
 // Ends a process that is not our child: SIGTERM, then SIGKILL.
-void endProcess(pid_t pid) {
-    if (pid <= 0 || processGone(pid))
-        return;
-    ::kill(pid, SIGTERM);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTermWaitMs);
-    while (!processGone(pid) && std::chrono::steady_clock::now() < deadline) {
-        ::waitpid(pid, nullptr, WNOHANG);  // in case it is a child after all
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!processGone(pid)) {
-        ::kill(pid, SIGKILL);
-        for (int i = 0; i < 100 && !processGone(pid); ++i) {
-            ::waitpid(pid, nullptr, WNOHANG);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-    ::waitpid(pid, nullptr, WNOHANG);
-}
-
-// Ends our own child and reaps it.
-void endChild(support::ProcessHandle& child) {
-    if (!child)
-        return;
-    ::kill(child.pid, SIGTERM);
-    if (support::waitForEvent(child, kTermWaitMs))
-        return;
-    ::kill(child.pid, SIGKILL);
-    support::waitForEvent(child, 0xFFFFFFFFu);
+void endProcess(const support::ProcessId& id) {
+    if (support::terminateProcesses({id}, kTermWait) != 1)
+        LOGOUT("helper servers: pid %d could not be ended", static_cast<int>(id.pid));
 }
 
 // Starts a helper with stdin from /dev/null, stdout and stderr into `logFile`,
 // and `extraEnv` ("NAME=value") added to our environment.
-support::ProcessHandle spawnHelper(const std::string& file, const std::vector<std::string>& args,
-                                   const std::vector<std::string>& extraEnv, const std::string& logFile) {
-    std::vector<char*> argv{const_cast<char*>(file.c_str())};
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        bool replaced = false;
-        for (const std::string& x : extraEnv)
-            replaced = replaced || std::strncmp(*e, x.c_str(), x.find('=') + 1) == 0;
-        if (!replaced)
-            envStrings.emplace_back(*e);
-    }
-    envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
-    std::vector<char*> envp;
-    for (std::string& s : envStrings)
-        envp.push_back(s.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, logFile.empty() ? "/dev/null" : logFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, file.c_str(), &actions, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    return support::ProcessHandle{rc == 0 ? pid : 0};
+support::ChildProcess spawnHelper(const std::string& file, const std::vector<std::string>& args,
+                                  const std::vector<std::string>& extraEnv, const std::string& logFile) {
+    support::SpawnOptions options;
+    options.program = file;
+    options.args = args;
+    options.env = extraEnv;
+    options.out = logFile.empty() ? support::SpawnOptions::Stream::Null : support::SpawnOptions::Stream::File;
+    options.err = options.out;
+    options.file = logFile;
+    std::string error;
+    support::ChildProcess child = support::spawn(options, &error);
+    if (!child)
+        LOGOUT("helper servers: cannot start %s: %s", file.c_str(), error.c_str());
+    return child;
 }
 
 // True when a TCP connect to address:port succeeds.
@@ -222,54 +138,37 @@ bool HelperServers::writeConfig() {
                                   std::to_string(options_.ftpPort)};
     if (!options_.address.empty())
         args.push_back(options_.address);
-    support::ProcessHandle child = support::spawnProcess(options_.taskagent, args, options_.appDir, false);
+    support::ChildProcess child = support::spawnProcess(options_.taskagent, args, options_.appDir, false);
     if (!child) {
         LOGOUT("helper servers: cannot run %s", options_.taskagent.c_str());
         return false;
     }
-    if (!support::waitForEvent(child, kCfgWaitMs)) {
+    if (!child.wait(kCfgWait)) {
         LOGOUT("helper servers: taskagent -cfg did not finish; ended");
-        endChild(child);
+        child.terminate(kTermWait);
         return false;
     }
-    if (support::lastExitCode() != 0) {
-        LOGOUT("helper servers: taskagent -cfg failed (exit code %d)", support::lastExitCode());
+    if (child.exitCode() != 0) {
+        LOGOUT("helper servers: taskagent -cfg failed (exit code %d)", child.exitCode());
         return false;
     }
     return true;
 }
 
 std::vector<FtpHolder> HelperServers::findFtpHolders(int port, const std::string& address) {
-    std::vector<pid_t> candidates;
-    for (const HelperRecord& record : listHelpers())
-        if (record.name == "ftpd")
-            candidates.push_back(record.pid);
-    if (DIR* dir = ::opendir("/proc")) {
-        while (dirent* entry = ::readdir(dir)) {
-            char* end = nullptr;
-            long pid = std::strtol(entry->d_name, &end, 10);
-            if (pid > 1 && *end == '\0' && pid != ::getpid())
-                candidates.push_back(static_cast<pid_t>(pid));
-        }
-        ::closedir(dir);
-    }
     std::vector<FtpHolder> holders;
-    for (pid_t pid : candidates) {
-        bool seen = false;
-        for (const FtpHolder& h : holders)
-            seen = seen || h.pid == pid;
-        if (seen || !ownProcess(pid) || processGone(pid))
-            continue;
-        std::vector<std::string> args = cmdline(pid);
+    for (const support::ProcessInfo& info : support::ownProcesses()) {
+        const std::vector<std::string>& args = info.args;
         if (argAfter(args, "-m") != "pyftpdlib" || argAfter(args, "-p") != std::to_string(port))
             continue;
         FtpHolder holder;
-        holder.pid = pid;
+        holder.pid = info.pid;
+        holder.id = info.id();
         holder.address = argAfter(args, "-i");
         if (!anyAddress(holder.address) && !anyAddress(address) && holder.address != address)
             continue;  // another address: no clash
         holder.root = argAfter(args, "-d");
-        holder.owner = environValue(pid, kOwnerVariable);
+        holder.owner = environValue(info.pid, kOwnerVariable);
         holders.push_back(holder);
     }
     return holders;
@@ -307,7 +206,7 @@ void HelperServers::startFtp() {
         else
             LOGOUT("ftp: ending the server left from an earlier run (pid %d, folder %s)",
                    static_cast<int>(holder.pid), holder.root.c_str());
-        endProcess(holder.pid);
+        endProcess(holder.id);
     }
     forgetHelper("ftpd");
 
@@ -329,8 +228,8 @@ void HelperServers::startFtp() {
         LOGOUT("ftp: cannot start %s", options_.python.c_str());
         return;
     }
-    recordHelper("ftpd", ftp_.pid, options_.python);
-    LOGOUT("ftp: started (pid %d) on %s:%s serving %s", static_cast<int>(ftp_.pid), address.c_str(),
+    recordHelper("ftpd", ftp_.pid(), options_.python);
+    LOGOUT("ftp: started (pid %d) on %s:%s serving %s", static_cast<int>(ftp_.pid()), address.c_str(),
            port.c_str(), root.c_str());
 }
 
@@ -356,9 +255,10 @@ void HelperServers::startHttp() {
         if (record.name == "nginx")
             leftovers.push_back(record.pid);
     for (pid_t pid : leftovers) {
-        if (pid > 1 && ownProcess(pid) && !processGone(pid) && exeName(pid) == "nginx") {
+        const auto id = pid > 1 ? support::processId(pid) : std::nullopt;
+        if (id && ownProcess(pid) && support::baseName(support::processExe(pid)) == "nginx") {
             LOGOUT("http: ending the web server left from an earlier run (pid %d)", static_cast<int>(pid));
-            endProcess(pid);
+            endProcess(*id);
         }
     }
     forgetHelper("nginx");
@@ -375,14 +275,14 @@ void HelperServers::startHttp() {
         LOGOUT("http: cannot start %s", options_.nginx.c_str());
         return;
     }
-    recordHelper("nginx", http_.pid, options_.nginx);
-    LOGOUT("http: started (pid %d) on %s:%d", static_cast<int>(http_.pid), listenAddress().c_str(),
+    recordHelper("nginx", http_.pid(), options_.nginx);
+    LOGOUT("http: started (pid %d) on %s:%d", static_cast<int>(http_.pid()), listenAddress().c_str(),
            options_.httpPort);
 }
 
 void HelperServers::waitReady() {
     struct Pending {
-        support::ProcessHandle* child;
+        support::ChildProcess* child;
         const char* name;
         const char* record;
         int port;
@@ -396,11 +296,11 @@ void HelperServers::waitReady() {
         for (Pending& p : pending) {
             if (p.done)
                 continue;
-            int status = 0;
-            if (::waitpid(p.child->pid, &status, WNOHANG) == p.child->pid) {
-                LOGOUT("%s: the server ended at start (status %d); is the port in use? See its log under %s",
-                       p.name, status, support::getFileName(ftpdConfigPath(), "dir").c_str());
-                p.child->pid = 0;
+            if (p.child->tryReap()) {
+                LOGOUT("%s: the server ended at start (exit code %d, signal %d); is the port in use? See its "
+                       "log under %s",
+                       p.name, p.child->exitCode(), p.child->termSignal(),
+                       support::getFileName(ftpdConfigPath(), "dir").c_str());
                 forgetHelper(p.record);
                 p.done = true;
                 continue;
@@ -434,7 +334,8 @@ void HelperServers::stop() {
 void HelperServers::stopFtp() {
     if (!ftp_)
         return;
-    endChild(ftp_);
+    if (!ftp_.terminate(kTermWait))
+        LOGOUT("ftp: the server could not be ended");
     forgetHelper("ftpd");
 }
 
@@ -442,14 +343,15 @@ void HelperServers::stopHttp() {
     if (!http_)
         return;
     const std::string prefix = nginxPrefix();
-    support::ProcessHandle quit = support::spawnProcess(
+    support::ChildProcess quit = support::spawnProcess(
         options_.nginx, {"-p", prefix, "-c", "conf/nginx.conf", "-e", prefix + "logs/error.log", "-s", "quit"},
         "", false);
-    if (quit && !support::waitForEvent(quit, kQuitWaitMs))
-        endChild(quit);
-    if (!support::waitForEvent(http_, kQuitWaitMs)) {
+    if (quit && !quit.wait(kQuitWait))
+        quit.terminate(kTermWait);
+    if (!http_.wait(kQuitWait)) {
         LOGOUT("http: the web server did not quit; ending it");
-        endChild(http_);
+        if (!http_.terminate(kTermWait))
+            LOGOUT("http: the web server could not be ended");
     }
     forgetHelper("nginx");
 }

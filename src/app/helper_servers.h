@@ -11,6 +11,7 @@
 #pragma once
 
 #include "support/process.h"
+#include "support/proc_table.h"
 
 #include <string>
 #include <sys/types.h>
@@ -33,6 +34,7 @@ struct HelperServerOptions {
 // An FTP server of ours found running on the port we want.
 struct FtpHolder {
     pid_t pid = 0;
+    support::ProcessId id;  // for ending exactly this process later
     std::string owner;    // program folder of the copy that started it ("" when unknown)
     std::string root;     // its -d folder
     std::string address;  // its -i address
@@ -54,8 +56,8 @@ public:
 
     bool httpRunning() const { return bool(http_); }
     bool ftpRunning() const { return bool(ftp_); }
-    pid_t httpPid() const { return http_.pid; }
-    pid_t ftpPid() const { return ftp_.pid; }
+    pid_t httpPid() const { return http_.pid(); }
+    pid_t ftpPid() const { return ftp_.pid(); }
 
     // nginx prefix and FTP configuration file that taskagent -cfg writes.
     static std::string nginxPrefix();
@@ -77,7 +79,7 @@ private:
     std::string listenAddress() const;
 
     HelperServerOptions options_;
-    support::ProcessHandle http_, ftp_;
+    support::ChildProcess http_, ftp_;
 };
 
 }  // namespace app

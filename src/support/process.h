@@ -1,32 +1,27 @@
-// Starting and waiting for other programs.
+// Starting and waiting for other programs, the short forms most callers use.
+// The child handle and the full set of start options are in child_process.h.
 #pragma once
 
+#include "support/child_process.h"
+
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace support {
 
-// A started child process; pid 0 means none. Not copyable, so that exactly one
-// owner reaps the child.
-struct ProcessHandle {
-    pid_t pid = 0;
-    explicit operator bool() const { return pid > 0; }
-};
-
 // Starts `file` with the arguments in `parameters` (split like a shell would
 // split words, double quotes group) in `folder` (empty: current folder).
-// `show` false sends the child's stdout and stderr to /dev/null.
-// Returns a handle the caller may wait on, or pid 0 on failure.
-ProcessHandle simpleShellExecute(const std::string& file, const std::string& folder,
-                                 const std::string& parameters, bool show);
+// `show` false sends the child's standard streams to /dev/null.
+// Returns the child, or an empty handle on failure.
+ChildProcess simpleShellExecute(const std::string& file, const std::string& folder,
+                                const std::string& parameters, bool show);
 // Same with an explicit argument list (no word splitting).
-ProcessHandle spawnProcess(const std::string& file, const std::vector<std::string>& args,
-                           const std::string& folder, bool show);
+ChildProcess spawnProcess(const std::string& file, const std::vector<std::string>& args,
+                          const std::string& folder, bool show);
 
-// Waits until the process ended or `ms` passed (0xFFFFFFFF: no limit). True
-// when it ended; then the child has been reaped and the handle is reset.
-bool waitForEvent(ProcessHandle& handle, unsigned int ms);
+// Waits until the child ended or `ms` passed (0xFFFFFFFF: no limit). True
+// when it ended; then it has been reaped and the handle is empty.
+bool waitForEvent(ChildProcess& child, unsigned int ms);
 // Exit code of the last child reaped by waitForEvent on this thread (-1 when killed).
 int lastExitCode();
 

@@ -3,7 +3,10 @@
 
 #include "app/autostart.h"
 #include "app/crash_handler.h"
+#include "app/apk_share.h"
 #include "app/integration.h"
+#include "app/process_lookup.h"
+#include "support/child_process.h"
 #include "app/ini_settings.h"
 
 #include <csignal>
@@ -144,11 +147,10 @@ protected:
 };
 
 TEST_F(IntegrationTest, ApkShareUrlCopiesThePackageAndEncodesItsName) {
-    app::Integration integration(settings, appDir.path(), "");
-    EXPECT_EQ(integration.apkShareUrl("10.1.2.3"), "");
+    EXPECT_EQ(app::apkShareUrl(appDir.path(), settings.docDir(), "10.1.2.3"), "");
     writeText(appDir / "Lesson app+1 课堂.APK", "apk bytes");
     writeText(appDir / "z-later.apk", "other");
-    EXPECT_EQ(integration.apkShareUrl("10.1.2.3"),
+    EXPECT_EQ(app::apkShareUrl(appDir.path(), settings.docDir(), "10.1.2.3"),
               "http://10.1.2.3:27272/Recv/Lesson%20app%2B1%20%E8%AF%BE%E5%A0%82.APK");
     EXPECT_EQ(readText(settings.docDir() + "/Recv/Lesson app+1 课堂.APK"), "apk bytes");
 }
@@ -170,10 +172,27 @@ TEST_F(IntegrationTest, ClassroomServerStartsPlainOrWithHostAndToken) {
         EXPECT_EQ(readText(appDir / "FarolineServer.args"), "\n");
         const pid_t pid = integration.relatedProcess();
         EXPECT_GT(pid, 0);
+        // A second launch keeps the newest; the older one is ended and reaped.
+        ASSERT_TRUE(integration.launchClassroomServer({"lumacro3"}));
+        EXPECT_NE(integration.relatedProcess(), pid);
+        EXPECT_NE(::kill(pid, 0), 0) << "neither running nor a zombie";
+        const pid_t second = integration.relatedProcess();
         integration.endClassroomServer();
         EXPECT_EQ(integration.relatedProcess(), 0);
-        EXPECT_NE(::kill(pid, 0), 0);
+        EXPECT_NE(::kill(second, 0), 0);
     }
+    pid_t outliving = 0;
+    {
+        // A second instance only hands over: the server outlives its Integration.
+        app::Integration integration(settings, appDir.path(), "");
+        ASSERT_TRUE(integration.launchClassroomServer({"lumacro3"}));
+        outliving = integration.relatedProcess();
+    }
+    EXPECT_EQ(::kill(outliving, 0), 0);
+    ::kill(outliving, SIGKILL);
+    for (int i = 0; i < 500 && support::reapReleasedChildren() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_NE(::kill(outliving, 0), 0) << "reaped once it ended";
     fs::remove(appDir / "FarolineServer.args");
     {
         app::Integration integration(settings, appDir.path(), app::kClassroomHandOverProductId);

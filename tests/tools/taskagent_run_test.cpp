@@ -59,12 +59,12 @@ TEST_F(TaskagentRunTest, RunWaitsForTheLockHolderThenStartsDetached) {
 }
 
 TEST_F(TaskagentRunTest, RunWithPidWaitsForThatProcess) {
-    // The sleeper stays an unreaped zombie while taskagent runs; that counts as ended.
+    // The sleeper stays an unreaped zombie while taskagent runs; that counts as
+    // ended (else taskagent would give up after its wait and exit with 1).
     pid_t previous = children.spawn("/bin/sleep", "sleep", "0.3");
     RunResult r = runTaskagent({"-run", std::to_string(previous)}, env);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_GE(r.ms, 200);
-    EXPECT_LT(r.ms, 3000);
     EXPECT_TRUE(started());
     for (const char* bad : {"12ab", "0", "-5", "99999999999"})
         EXPECT_EQ(runTaskagent({"-run", bad}, env).code, 2) << bad;

@@ -5,6 +5,7 @@
 #include "support/logger.h"
 #include "support/strings.h"
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +45,7 @@ bool parsePid(const std::string& text, pid_t& pid) {
 }
 
 bool exeMatches(pid_t pid, const std::string& recorded) {
-    std::string actual = processExe(pid);
+    std::string actual = support::processExe(pid);
     if (actual.empty())
         return false;
     if (actual == recorded)
@@ -86,8 +87,8 @@ int cmdStart() {
 }
 
 int cmdKillOne(const std::string& name) {
-    std::vector<pid_t> pids = findProcesses(name);
-    int ended = terminateProcesses(pids, kTermGraceMs);
+    std::vector<support::ProcessId> pids = findProcesses(name);
+    int ended = support::terminateProcesses(pids, std::chrono::milliseconds(kTermGraceMs));
     std::printf("kill-one %s: ended %d of %zu\n", name.c_str(), ended, pids.size());
     LOGOUT("kill-one %s: ended %d of %zu", name.c_str(), ended, pids.size());
     return ended == static_cast<int>(pids.size()) ? kOk : kFailed;
@@ -100,31 +101,34 @@ int cmdKill() {
 
     const long uid = static_cast<long>(::getuid());
     std::vector<app::HelperRecord> toEnd;
+    std::vector<support::ProcessId> ids;
     for (const app::HelperRecord& record : app::listHelpers()) {
-        if (processGone(record.pid)) {
+        // Identified once, so that the checks below and the signals later name
+        // the same process even if the pid changes hands meanwhile.
+        const auto id = support::processId(record.pid);
+        if (!id) {
             app::forgetHelper(record.name);
             continue;
         }
         // A pid that now belongs to another program (or user) is left alone.
-        if (processUid(record.pid) != uid || !exeMatches(record.pid, record.exe)) {
+        if (support::processUid(record.pid) != uid || !exeMatches(record.pid, record.exe) ||
+            support::processGone(*id)) {
             LOGOUT("kill: pid %d is no longer helper %s; record dropped", static_cast<int>(record.pid),
                    record.name.c_str());
             app::forgetHelper(record.name);
             continue;
         }
         toEnd.push_back(record);
+        ids.push_back(*id);
     }
 
-    std::vector<pid_t> pids;
-    for (const app::HelperRecord& record : toEnd)
-        pids.push_back(record.pid);
-    int ended = terminateProcesses(pids, kTermGraceMs);
-    for (const app::HelperRecord& record : toEnd) {
-        if (processGone(record.pid))
-            app::forgetHelper(record.name);
+    int ended = support::terminateProcesses(ids, std::chrono::milliseconds(kTermGraceMs));
+    for (size_t i = 0; i < toEnd.size(); ++i) {
+        if (support::processGone(ids[i]))
+            app::forgetHelper(toEnd[i].name);
         else
-            LOGOUT("kill: helper %s (pid %d) could not be ended", record.name.c_str(),
-                   static_cast<int>(record.pid));
+            LOGOUT("kill: helper %s (pid %d) could not be ended", toEnd[i].name.c_str(),
+                   static_cast<int>(toEnd[i].pid));
     }
     std::printf("kill: ended %d of %zu helpers\n", ended, toEnd.size());
     LOGOUT("kill: ended %d of %zu helpers", ended, toEnd.size());

@@ -3,6 +3,8 @@
 // around runCommandLine; the pieces are exposed for the tests.
 #pragma once
 
+#include "support/proc_table.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -24,38 +26,22 @@ int runCommandLine(const std::vector<std::string>& args);
 
 // ---- processes ----
 
-// Names a process can be known by, all lower case.
-struct ProcessNames {
-    std::string comm;   // /proc/PID/comm (the kernel cuts it to 15 bytes)
-    std::string exe;    // base name of /proc/PID/exe
-    std::string argv0;  // base name of the first word of /proc/PID/cmdline
-};
-
-// NAME as the program passes it ("farolineserver.exe", maybe with a Windows
-// folder in front) against one process; case-insensitive, ".exe" optional.
-bool nameMatches(const ProcessNames& names, const std::string& wanted);
-// Processes of the own real uid matching `wanted`, except this process, pid 1
-// and kernel threads.
-std::vector<pid_t> findProcesses(const std::string& wanted);
-// True when the pid no longer exists or is only a zombie waiting to be reaped.
-bool processGone(pid_t pid);
-// Real uid of the process; -1 when it cannot be read.
-long processUid(pid_t pid);
-// Target of /proc/PID/exe without a " (deleted)" mark; empty when unreadable.
-std::string processExe(pid_t pid);
-// SIGTERM to all, up to graceMs for them to go, then SIGKILL to the rest.
-// Returns how many are gone afterwards.
-int terminateProcesses(const std::vector<pid_t>& pids, int graceMs);
+// Running processes of the own real uid known as `wanted` (support::knownAs),
+// except this process, pid 1 and zombies. `wanted` is a name as the program
+// passes it ("farolineserver.exe", maybe with a Windows folder in front): the
+// folder is dropped and ".exe" is optional.
+std::vector<support::ProcessId> findProcesses(const std::string& wanted);
 
 // ---- starting the program ----
 
 // $LUMACRO3_PROGRAM when set, else "<own folder>/lumacro3".
 std::string programPath();
-// Starts `path` in its own session, stdio on /dev/null, not a child of the
-// caller. False (with the reason in `error`) when it could not be executed.
+// Starts `path` from its own folder, in its own session, stdio on /dev/null,
+// not a child of the caller. False (with the reason in `error`) when it could
+// not be executed.
 bool startDetached(const std::string& path, std::string& error);
-// Waits until `pid` is gone (pid 0: until the single-instance lock is free),
-// polling every 100 ms. False when it is still there after timeoutMs.
+// Waits until `pid` is gone (pid 0: until the single-instance lock is free).
+// False when it is still there after timeoutMs.
 bool waitForExit(pid_t pid, int timeoutMs);
 
 // ---- commands ----

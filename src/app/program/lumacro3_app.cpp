@@ -5,6 +5,7 @@
 #include "app/helper_servers.h"
 #include "app/ini_settings.h"
 #include "app/integration.h"
+#include "app/process_lookup.h"
 #include "app/product_descriptor.h"
 #include "app/program/command_line.h"
 #include "app/program/feature_set.h"
@@ -43,7 +44,6 @@ extern "C" {
 #include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace app {
@@ -67,11 +67,16 @@ bool fileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Children the program does not wait for are reaped in the background so
-// they leave no zombie behind.
-void reapLater(support::ProcessHandle handle) {
-    if (!handle) return;
-    std::thread([handle]() mutable { support::waitForEvent(handle, 0xFFFFFFFFu); }).detach();
+// Starts a process helper job the program does not wait for. It is not our
+// child (init reaps it), so it may outlive the program, as "-run" must.
+void startHelperJob(const std::string& programDir, std::vector<std::string> args) {
+    support::SpawnOptions options;
+    options.program = programDir + "/taskagent";
+    options.args = std::move(args);
+    options.workDir = programDir;
+    std::string error;
+    if (!support::startDetached(options, &error))
+        LOGOUT("cannot start %s: %s", options.program.c_str(), error.c_str());
 }
 
 }  // namespace
@@ -165,7 +170,12 @@ void Lumacro3App::startUp() {
 
     // 5. The sibling client, when it is installed beside the program.
     const std::string sibling = s.programDir + "/" + kSiblingClient;
-    if (fileExists(sibling)) startDetached(sibling, {}, s.programDir);
+    if (fileExists(sibling)) {
+        support::SpawnOptions options;
+        options.program = sibling;
+        options.workDir = s.programDir;
+        if (!support::startDetached(options)) LOGOUT("cannot start %s", sibling.c_str());
+    }
 
     // 6. Sockets need no initialisation here.
     std::signal(SIGPIPE, SIG_IGN);
@@ -356,8 +366,7 @@ void Lumacro3App::createMainWindow() {
     deps.recordStop = [features] { features->stopRecording(); };
     const std::string programDir = s.programDir;
     deps.restartProgram = [programDir] {
-        reapLater(support::spawnProcess(programDir + "/taskagent",
-                                        {"-run", std::to_string(::getpid())}, programDir, false));
+        startHelperJob(programDir, {"-run", std::to_string(::getpid())});
     };
     deps.slideBridge = [features](const std::string& folder, const std::string& time) {
         features->createSlideBridge(folder, time);
@@ -397,8 +406,8 @@ void Lumacro3App::shutDown() {
     // 5. Related programs and the helpers that are left.
     const std::string taskagent = s.programDir + "/taskagent";
     if (fileExists(taskagent)) {
-        reapLater(support::spawnProcess(taskagent, {"-kill-one", "farolineserver"}, s.programDir, false));
-        reapLater(support::spawnProcess(taskagent, {"-kill"}, s.programDir, false));
+        startHelperJob(s.programDir, {"-kill-one", "farolineserver"});
+        startHelperJob(s.programDir, {"-kill"});
     }
     // 6. Live stream service, screen encoder, screen capture.
     s.features->stopStreaming();
