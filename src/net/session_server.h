@@ -26,6 +26,10 @@ public:
     // closed when its queue passes it.
     static constexpr size_t kDefaultSendQueueLimit = 64u << 20;
     static constexpr int64_t kBusyMillis = 8000;
+    // Largest frame a phone may send before its MsgClientInfo was accepted.
+    static constexpr uint32_t kPreHandshakeFrameLimit = 64 * 1024;
+    // A session whose partial frame gets no further byte for this long ends.
+    static constexpr int kDefaultStallMillis = 30000;
 
     SessionServer(platform::NetworkAdapters& adapters, platform::ScreenInfo& screen);
     ~SessionServer();  // shutdown()
@@ -80,6 +84,9 @@ public:
     void setRecorder(RecordControl* recorder) { recorder_.store(recorder); }
     void setSendQueueLimit(size_t bytes) { sendQueueLimit_.store(bytes); }
     size_t sendQueueLimit() const { return sendQueueLimit_.load(); }
+    // For sessions accepted from now on.
+    void setStallTimeout(int millis) { stallMillis_.store(millis); }
+    int stallTimeout() const { return stallMillis_.load(); }
 
     uint32_t address() const { return address_.load(); }
     uint16_t port() const { return port_; }
@@ -131,6 +138,7 @@ private:
     std::atomic<int> maxClients_{100};
     std::atomic<RecordControl*> recorder_{nullptr};
     std::atomic<size_t> sendQueueLimit_{kDefaultSendQueueLimit};
+    std::atomic<int> stallMillis_{kDefaultStallMillis};
 };
 
 }  // namespace net
