@@ -100,9 +100,11 @@ bool SessionServer::start(uint32_t& address, uint16_t port, SessionCallback call
         ::close(tcp);
         return false;
     }
+    ::setsockopt(udp, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
 
     listenSocket_ = tcp;
     udpSocket_ = udp;
+    openBroadcastSockets(chosen);
     eventfd_t drained = 0;
     if (wakeFd_ >= 0) ::eventfd_read(wakeFd_, &drained);
     stop_.store(false);

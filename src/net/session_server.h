@@ -99,6 +99,12 @@ private:
     void onlineTestThread();
     void udpThread();
     void remove(int socket);
+    // Opens the sockets that take the bound adapter's broadcasts (subnet and
+    // 255.255.255.255); failures are logged and leave discovery unicast only.
+    void openBroadcastSockets(uint32_t address);
+    // Reads one datagram from `socket`; false when it must be ignored (nothing
+    // read, or it came in on another adapter than the bound one).
+    bool receiveDatagram(int socket, char* buffer, size_t& length, sockaddr_in& from);
     void handleDatagram(const char* text, size_t length, const sockaddr_in& from);
     void sendDatagram(const void* data, size_t length, const sockaddr_in& to);
     // Called by a session's receive thread.
@@ -115,7 +121,10 @@ private:
     std::thread udpThread_;
     std::thread onlineTestThread_;
     int listenSocket_ = -1;
-    int udpSocket_ = -1;
+    int udpSocket_ = -1;         // bound to the unicast address; replies leave through it
+    int subnetBroadcastSocket_ = -1;   // bound to the adapter's broadcast address
+    int limitedBroadcastSocket_ = -1;  // bound to 255.255.255.255
+    int boundInterface_ = 0;     // interface index of the bound adapter, 0 when unknown
     int wakeFd_ = -1;  // eventfd that wakes the listen and UDP threads at halt and stop
     std::atomic<uint32_t> address_{0};
     uint16_t port_ = 0;
