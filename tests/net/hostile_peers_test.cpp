@@ -171,6 +171,7 @@ TEST_F(HostilePeersTest, AnnouncedButUnsentFramesCostLittleMemory) {
     for (auto& phone : phones) ASSERT_TRUE(phone->sendRaw(lengthBytes(0xFFFFFF) + lengthBytes(40) + "{"));
     std::this_thread::sleep_for(300ms);
     const size_t after = residentBytes();
+    RecordProperty("rss_growth_kib", std::to_string((after - before) >> 10));
     EXPECT_LT(after, before + (30u << 20)) << "grew by " << ((after - before) >> 20) << " MiB";
     EXPECT_EQ(server_->sessionCount(), size_t(kPeers));
 }
