@@ -73,8 +73,11 @@ size_t ClientSession::queuedBytes() {
 }
 
 void ClientSession::recvThread() {
-    SocketByteSource source(socket_);
+    SocketByteSource source(socket_, server_.stallTimeout());
     FrameReader reader(source, peerText_);
+    // Until the phone identified itself, only small frames are taken: an
+    // unknown peer cannot make the PC hold large buffers.
+    reader.setFrameLimit(SessionServer::kPreHandshakeFrameLimit);
     DecodedMessage decoded;
     while (!closeFlag_.load() && !stopFlag_.load()) {
         ReadStatus status = reader.next(decoded);
@@ -84,7 +87,9 @@ void ClientSession::recvThread() {
         }
         if (status == ReadStatus::Dropped) continue;
         if (decoded.className == protocol::MsgClientInfo) {
-            if (!handshake(decoded.message)) break;
+            const Handshake result = handshake(decoded.message);
+            if (result == Handshake::Refused) break;
+            if (result == Handshake::Accepted) reader.setFrameLimit(kMaxTotalLength - 1);
             continue;
         }
         server_.report(socket_, &peer_, decoded.className, decoded.message, decoded.data,
@@ -93,8 +98,8 @@ void ClientSession::recvThread() {
     LOGOUT("%s recvThread returned", peerText_.c_str());
 }
 
-// Returns false when the session was refused and the receive thread must end.
-bool ClientSession::handshake(const Json::Value& message) {
+// Refused: the receive thread must end. Dropped: a field had the wrong type.
+ClientSession::Handshake ClientSession::handshake(const Json::Value& message) {
     std::string id;
     bool wantsAdmin = true;
     std::string tag;
@@ -109,7 +114,7 @@ bool ClientSession::handshake(const Json::Value& message) {
         if ((hasHeight = message.isMember(f::height))) height = message[f::height].asInt();
     } catch (const std::exception& e) {
         LOGOUT("%s %s dropped: %s", peerText_.c_str(), protocol::MsgClientInfo, e.what());
-        return true;
+        return Handshake::Dropped;
     }
 
     {
@@ -119,7 +124,7 @@ bool ClientSession::handshake(const Json::Value& message) {
                 if (other.get() != this && other->admin && other->identified()) {
                     closeFlag_.store(true);
                     LOGOUT("%s refused: another admin phone is connected", peerText_.c_str());
-                    return false;
+                    return Handshake::Refused;
                 }
             }
             if (hasTag) server_.controllerTag_ = tag;
@@ -132,7 +137,7 @@ bool ClientSession::handshake(const Json::Value& message) {
 
     natCheck(message);
     server_.report(socket_, &peer_, std::string(), Json::Value(), nullptr, 0, kClientReady);
-    return true;
+    return Handshake::Accepted;
 }
 
 void ClientSession::natCheck(const Json::Value& message) {

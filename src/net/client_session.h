@@ -51,7 +51,8 @@ public:
 private:
     void recvThread();
     void sendThread();
-    bool handshake(const Json::Value& message);
+    enum class Handshake { Accepted, Dropped, Refused };
+    Handshake handshake(const Json::Value& message);
     void natCheck(const Json::Value& message);
 
     SessionServer& server_;

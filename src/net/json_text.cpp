@@ -2,6 +2,7 @@
 
 #include <json/reader.h>
 #include <json/writer.h>
+#include <exception>
 #include <memory>
 #include <sstream>
 
@@ -52,11 +53,17 @@ bool parseJson(std::string_view text, Json::Value& out) {
     thread_local std::unique_ptr<Json::CharReader> reader(readerBuilder().newCharReader());
     std::string errors;
     out = Json::Value();
-    if (!reader->parse(text.data(), text.data() + text.size(), &out, &errors)) {
-        out = Json::Value();
-        return false;
+    // jsoncpp reports some bad input (nesting past stackLimit, for one) by
+    // throwing rather than by returning false; text from a peer must never
+    // take the process down, so both count as "not JSON".
+    try {
+        if (reader->parse(text.data(), text.data() + text.size(), &out, &errors)) return true;
+    } catch (const std::exception&) {
+        // Start the next parse from a fresh reader, whatever state this one kept.
+        reader.reset(readerBuilder().newCharReader());
     }
-    return true;
+    out = Json::Value();
+    return false;
 }
 
 }  // namespace net

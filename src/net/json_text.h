@@ -9,7 +9,8 @@
 namespace net {
 
 std::string writeCompact(const Json::Value& value);
-// Parses JSON text; false (and `out` null) when it is not valid JSON.
+// Parses JSON text; false (and `out` null) when it is not valid JSON, nests
+// too deeply or otherwise makes the parser fail. Never throws.
 bool parseJson(std::string_view text, Json::Value& out);
 
 }  // namespace net

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -21,6 +22,22 @@
 namespace net {
 
 namespace f = protocol::field;
+
+namespace {
+
+// The system's largest accept queue: a classroom of phones connecting at the
+// same moment must not have its handshakes dropped and retried for seconds.
+int listenBacklog() {
+    int backlog = SOMAXCONN;
+    if (FILE* file = std::fopen("/proc/sys/net/core/somaxconn", "r")) {
+        int value = 0;
+        if (std::fscanf(file, "%d", &value) == 1 && value > backlog) backlog = value;
+        std::fclose(file);
+    }
+    return backlog;
+}
+
+}  // namespace
 
 SessionServer::SessionServer(platform::NetworkAdapters& adapters, platform::ScreenInfo& screen)
     : adapters_(adapters), screen_(screen), serverId_(support::gettime()) {
@@ -69,7 +86,7 @@ bool SessionServer::start(uint32_t& address, uint16_t port, SessionCallback call
     int tcp = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (tcp >= 0) ::setsockopt(tcp, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (tcp < 0 || ::bind(tcp, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        ::listen(tcp, 5) != 0) {
+        ::listen(tcp, listenBacklog()) != 0) {
         LOGOUT("!!!!!!!!!!!!!!!!socket bind: %d failed!!!!!!!!!!!!!", int(port));
         if (tcp >= 0) ::close(tcp);
         return false;
@@ -83,9 +100,11 @@ bool SessionServer::start(uint32_t& address, uint16_t port, SessionCallback call
         ::close(tcp);
         return false;
     }
+    ::setsockopt(udp, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
 
     listenSocket_ = tcp;
     udpSocket_ = udp;
+    openBroadcastSockets(chosen);
     eventfd_t drained = 0;
     if (wakeFd_ >= 0) ::eventfd_read(wakeFd_, &drained);
     stop_.store(false);

@@ -26,6 +26,10 @@ public:
     // closed when its queue passes it.
     static constexpr size_t kDefaultSendQueueLimit = 64u << 20;
     static constexpr int64_t kBusyMillis = 8000;
+    // Largest frame a phone may send before its MsgClientInfo was accepted.
+    static constexpr uint32_t kPreHandshakeFrameLimit = 64 * 1024;
+    // A session whose partial frame gets no further byte for this long ends.
+    static constexpr int kDefaultStallMillis = 30000;
 
     SessionServer(platform::NetworkAdapters& adapters, platform::ScreenInfo& screen);
     ~SessionServer();  // shutdown()
@@ -80,6 +84,9 @@ public:
     void setRecorder(RecordControl* recorder) { recorder_.store(recorder); }
     void setSendQueueLimit(size_t bytes) { sendQueueLimit_.store(bytes); }
     size_t sendQueueLimit() const { return sendQueueLimit_.load(); }
+    // For sessions accepted from now on.
+    void setStallTimeout(int millis) { stallMillis_.store(millis); }
+    int stallTimeout() const { return stallMillis_.load(); }
 
     uint32_t address() const { return address_.load(); }
     uint16_t port() const { return port_; }
@@ -92,6 +99,12 @@ private:
     void onlineTestThread();
     void udpThread();
     void remove(int socket);
+    // Opens the sockets that take the bound adapter's broadcasts (subnet and
+    // 255.255.255.255); failures are logged and leave discovery unicast only.
+    void openBroadcastSockets(uint32_t address);
+    // Reads one datagram from `socket`; false when it must be ignored (nothing
+    // read, or it came in on another adapter than the bound one).
+    bool receiveDatagram(int socket, char* buffer, size_t& length, sockaddr_in& from);
     void handleDatagram(const char* text, size_t length, const sockaddr_in& from);
     void sendDatagram(const void* data, size_t length, const sockaddr_in& to);
     // Called by a session's receive thread.
@@ -108,7 +121,10 @@ private:
     std::thread udpThread_;
     std::thread onlineTestThread_;
     int listenSocket_ = -1;
-    int udpSocket_ = -1;
+    int udpSocket_ = -1;         // bound to the unicast address; replies leave through it
+    int subnetBroadcastSocket_ = -1;   // bound to the adapter's broadcast address
+    int limitedBroadcastSocket_ = -1;  // bound to 255.255.255.255
+    int boundInterface_ = 0;     // interface index of the bound adapter, 0 when unknown
     int wakeFd_ = -1;  // eventfd that wakes the listen and UDP threads at halt and stop
     std::atomic<uint32_t> address_{0};
     uint16_t port_ = 0;
@@ -131,6 +147,7 @@ private:
     std::atomic<int> maxClients_{100};
     std::atomic<RecordControl*> recorder_{nullptr};
     std::atomic<size_t> sendQueueLimit_{kDefaultSendQueueLimit};
+    std::atomic<int> stallMillis_{kDefaultStallMillis};
 };
 
 }  // namespace net

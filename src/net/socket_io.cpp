@@ -1,6 +1,9 @@
 #include "net/socket_io.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -12,14 +15,27 @@ namespace net {
 
 namespace {
 
-// Waits without limit until the socket is ready for `events`; false (with
-// `error` set) when poll fails. shutdown() of the socket ends the wait.
-bool waitReady(int socket, short events, int& error) {
+// Waits until the socket is ready for `events`, without limit when
+// `timeoutMs` is negative; false (with `error` set, ETIMEDOUT for the time-out)
+// when poll fails or time ran out. shutdown() of the socket ends the wait.
+bool waitReady(int socket, short events, int& error, int timeoutMs = -1) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            wait = int(std::max<int64_t>(left.count(), 0));
+        }
         pollfd pfd{socket, events, 0};
-        int ready = ::poll(&pfd, 1, -1);
+        int ready = ::poll(&pfd, 1, wait);
         if (ready > 0) return true;
         if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+            if (Clock::now() < deadline) continue;
+            error = ETIMEDOUT;
+            return false;
+        }
         error = errno;
         return false;
     }
@@ -27,7 +43,8 @@ bool waitReady(int socket, short events, int& error) {
 
 }  // namespace
 
-long socketReadExactly(int socket, void* buffer, size_t n, int& error) {
+long socketReadExactly(int socket, void* buffer, size_t n, int& error, int stallMillis,
+                       bool idleFirstByte) {
     size_t done = 0;
     auto* p = static_cast<uint8_t*>(buffer);
     while (done < n) {
@@ -35,7 +52,8 @@ long socketReadExactly(int socket, void* buffer, size_t n, int& error) {
         ssize_t r = ::recv(socket, p + done, n - done, 0);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitReady(socket, POLLIN, error)) return -1;
+            const int limit = idleFirstByte && done == 0 ? -1 : stallMillis;
+            if (!waitReady(socket, POLLIN, error, limit)) return -1;
             continue;
         }
         if (r <= 0) {

@@ -82,6 +82,21 @@ TEST(PhoneCli, SendHandshakesThenSendsTheExpandedClassWithTail) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
 }
 
+TEST(PhoneCli, AFieldOfTheWrongTypeFromThePcFailsTheCommandWithoutACrash) {
+    const std::string out = ::testing::TempDir() + "phone_cli_live.h264";
+    FakeTcpPeer pc;
+    auto tool = phoneToolAsync({"live", "--port37374", "--address", "127.0.0.1", "--port",
+                                std::to_string(pc.port()), "--out", out, "--seconds", "5"});
+    ASSERT_TRUE(pc.accept());
+    Json::Value open(Json::objectValue);
+    open["width"] = "wide";
+    pc.write(net::encodeFrame(protocol::MsgLiveOpen, open, nullptr, 0));
+    ProgramResult r = tool.get();
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("lumacro3-phone live:"), std::string::npos) << r.err;
+    std::remove(out.c_str());
+}
+
 TEST(PhoneCli, WatchPrintsEveryFrameAndTheKeepAliveCount) {
     FakeTcpPeer pc;
     auto tool = phoneToolAsync({"watch", "--address", "127.0.0.1", "--port", std::to_string(pc.port()),

@@ -94,6 +94,25 @@ TEST(FrameCodec, DecodeRejectsBrokenHeadsByKind) {
     EXPECT_EQ(decode(b, out), DecodeResult::BadHeadLength);
 }
 
+// jsoncpp throws (rather than failing) on nesting past its stack limit; a
+// peer's head or message text must still come back as a plain parse failure.
+TEST(FrameCodec, DeeplyNestedJsonIsABrokenHeadOrMessageNotAnException) {
+    DecodedMessage out;
+    EXPECT_EQ(decode(body(std::string(256, '[')), out), DecodeResult::HeadNotJson);
+    EXPECT_EQ(decode(body(std::string(5000, '{')), out), DecodeResult::HeadNotJson);
+    const std::string deepObject = std::string(300, '[') + std::string(300, ']');
+    EXPECT_EQ(decode(body(R"({"className":"A","msgJson":")" + deepObject + "\"}"), out),
+              DecodeResult::BadMessage);
+    Json::Value value;
+    EXPECT_FALSE(parseJson(deepObject, value));
+    EXPECT_TRUE(value.isNull());
+    // The reader still works after a failure.
+    ASSERT_TRUE(parseJson(R"({"a":[[1]]})", value));
+    EXPECT_EQ(value["a"][0][0].asInt(), 1);
+    EXPECT_EQ(decode(body(R"({"className":"A","msgJson":"{\"x\":2}"})"), out), DecodeResult::Ok);
+    EXPECT_EQ(out.message["x"].asInt(), 2);
+}
+
 // A byte source over a string, as a socket would deliver it.
 class MemorySource : public ByteSource {
 public:

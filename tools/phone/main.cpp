@@ -1,6 +1,7 @@
 // lumacro3-phone: the reference phone client on the command line.
 #include "phone/commands.h"
 
+#include <exception>
 #include <iostream>
 
 using namespace phone::cli;
@@ -67,5 +68,10 @@ int main(int argc, char** argv) {
         std::cerr << "lumacro3-phone " << command->name << ": " << e.what() << "\n"
                   << "usage: lumacro3-phone " << command->name << " " << command->synopsis << "\n";
         return kExitUsage;
+    } catch (const std::exception& e) {
+        // A field of the wrong type from the PC (or any other surprise) is a
+        // failed command, not an abort.
+        std::cerr << "lumacro3-phone " << command->name << ": " << e.what() << "\n";
+        return kExitFailure;
     }
 }

@@ -34,6 +34,23 @@ public:
         freeifaddrs(list);
         return result;
     }
+
+    AdapterDetails detailsOf(uint32_t address) override {
+        AdapterDetails details;
+        ifaddrs* list = nullptr;
+        if (address == 0 || getifaddrs(&list) != 0) return details;
+        for (ifaddrs* it = list; it; it = it->ifa_next) {
+            if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET) continue;
+            if (reinterpret_cast<sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr != address) continue;
+            details.interfaceIndex = int(if_nametoindex(it->ifa_name));
+            if ((it->ifa_flags & IFF_BROADCAST) && it->ifa_broadaddr &&
+                it->ifa_broadaddr->sa_family == AF_INET)
+                details.broadcast = reinterpret_cast<sockaddr_in*>(it->ifa_broadaddr)->sin_addr.s_addr;
+            break;
+        }
+        freeifaddrs(list);
+        return details;
+    }
 };
 
 }  // namespace
