@@ -6,8 +6,8 @@
 #pragma once
 
 #include "app/app_settings.h"
+#include "core/features.h"
 #include "support/process.h"
-#include "ui/main/features.h"
 
 #include <mutex>
 #include <string>
@@ -41,12 +41,12 @@ void allowThroughFirewall(const std::string& programPath, const std::string& rul
 // Percent-encoding of UTF-8 text for a URL path segment (RFC 3986 unreserved kept).
 std::string urlEncode(const std::string& text);
 
-class Integration : public ui::Integration {
+class Integration : public core::Integration {
 public:
     Integration(AppSettings& settings, std::string appDir, std::string productId);
     ~Integration() override;
 
-    // ui::Integration
+    // core::Integration
     void openEbook() override;
     void miracastDisplay() override;
     void postToWindow(int64_t handle, uint32_t message, int64_t wParam, int64_t lParam) override;
