@@ -9,6 +9,7 @@
 #include "bench_common.h"
 #include "bench_phone.h"
 #include "common/private_xvfb.h"
+#include "common/recording_hub.h"
 #include "input/remote_input.h"
 #include "net/session_server.h"
 #include "phone/phone_client.h"
@@ -18,7 +19,6 @@
 #include "support/process.h"
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
-#include "ui/main/recording_hub.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
 
     auto injector = platform::makeXTestInjector();
     if (!injector) bench::fail("no XTest");
-    ui::RecordingHub hub;
+    testing_support::RecordingHub hub;
     ui::CommandContext context;
     context.hub = &hub;
     input::RemoteInputHandler handler(*injector, &hub, context.features, nullptr, nullptr);

@@ -8,8 +8,8 @@
 //   --threads prints the CPU of each thread of the recorder)
 #include "bench_common.h"
 
-#include "app/settings.h"
 #include "capture/screen_capture_service.h"
+#include "core/settings.h"
 #include "platform/screen_grabber.h"
 #include "record/lesson_recorder.h"
 #include "record/record_fixture.h"
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
         keepAlive.start();
         for (int i = 0; i < 400 && silent < 3; ++i) usleep(10000);
 
-        app::MemorySettings settings;
+        core::MemorySettings settings;
         capture::ScreenCaptureService capture(platform::makeX11ScreenGrabber(), nullptr, nullptr);
         record::LessonRecorder recorder(settings, [&] { return dir.path(); }, nullptr, &capture);
         const double cpu0 = selfCpu();

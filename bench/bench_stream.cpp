@@ -12,8 +12,8 @@
 // Usage: bench_stream [pipeline|latency] [--seconds N] [--changes N] [--quick]
 #include "bench_stream_common.h"
 
-#include "app/settings.h"
 #include "capture/screen_capture_service.h"
+#include "core/settings.h"
 #include "phone/phone_client.h"
 #include "platform/fakes/fake_network_adapters.h"
 #include "platform/screen_grabber.h"
@@ -56,7 +56,7 @@ struct Pipeline {
         settings.setInt("SET", "QUALITY", quality);
         if (!service.start(kAddress, 0)) fail("live service did not start");
     }
-    app::MemorySettings settings;
+    core::MemorySettings settings;
     platform::FakeScreenInfo screen{kW, kH};
     capture::ScreenCaptureService capture;
     stream::ScreenEncodeService encoder;

@@ -1,4 +1,2 @@
 # Remote input latency against xdotool (needs Xvfb and xdotool at run time).
-if(TARGET lumacro_input AND TARGET lumacro_platform_input)
-  lumacro3_bench(bench_input lumacro_input lumacro_platform_input lumacro_net phone_client X11::X11)
-endif()
+lumacro3_bench(bench_input lumacro_input lumacro_dispatch lumacro_platform_x11_input lumacro_net phone_client X11::X11)

@@ -1,11 +1,11 @@
 // Feeds arbitrary bytes through the receive path of a session: the frame
 // reader (lengths, keep-alives, head and message parsing) and then the
 // dispatcher with a hub and features that only record.
-#include "app/settings.h"
+#include "common/recording_hub.h"
+#include "core/settings.h"
 #include "net/frame_reader.h"
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
-#include "ui/main/recording_hub.h"
 
 #include <cstring>
 
@@ -37,9 +37,9 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static app::MemorySettings settings;
+    static core::MemorySettings settings;
     static NullPort port;
-    ui::RecordingHub hub;
+    testing_support::RecordingHub hub;
     ui::CommandContext context;
     context.server = &port;
     context.hub = &hub;

@@ -55,7 +55,7 @@ std::string normalizeLanguage(const std::string& tag) {
     return tag;
 }
 
-AppSettings::AppSettings(Settings& store, std::string productTag, std::string documentsDir)
+AppSettings::AppSettings(core::Settings& store, std::string productTag, std::string documentsDir)
     : store_(store), tag_(std::move(productTag)), documents_(std::move(documentsDir)) {
     if (tag_.empty())
         tag_ = kDefaultProductTag;

@@ -3,7 +3,7 @@
 // have changed a value); writes go to disk at once.
 #pragma once
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <cstdint>
 #include <string>
@@ -18,6 +18,12 @@ struct IntSetting {
 };
 
 namespace setting {
+// The section names live with the store interface.
+using core::setting::DBG;
+using core::setting::Interop;
+using core::setting::NET;
+using core::setting::SET;
+
 inline constexpr IntSetting AUTO_HIDE{SET, "AUTO_HIDE", 0};
 inline constexpr IntSetting AUTO_RUN{SET, "AUTO_RUN", 0};
 inline constexpr IntSetting MAINWND{SET, "MAINWND", 0};
@@ -68,9 +74,9 @@ class AppSettings {
 public:
     // `productTag` names the default document folder ("Faroline" when empty).
     // `documentsDir` empty: userDocumentsDir(), looked up on first use.
-    AppSettings(Settings& store, std::string productTag, std::string documentsDir = {});
+    AppSettings(core::Settings& store, std::string productTag, std::string documentsDir = {});
 
-    Settings& store() { return store_; }
+    core::Settings& store() { return store_; }
 
     int64_t get(const IntSetting& s) { return store_.getInt(s.section, s.name, s.def); }
     bool set(const IntSetting& s, int64_t value) { return store_.setInt(s.section, s.name, value); }
@@ -106,7 +112,7 @@ private:
         return store_.getString(setting::SET, name, def);
     }
 
-    Settings& store_;
+    core::Settings& store_;
     std::string tag_;
     std::string documents_;
 };

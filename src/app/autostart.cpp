@@ -57,7 +57,7 @@ bool autoRunEntryExists(const std::string& configRoot) {
     return !path.empty() && support::getFileType(path) == 0;
 }
 
-bool setAutoRun(Settings& settings, bool on, const std::string& appDir, const std::string& configRoot) {
+bool setAutoRun(core::Settings& settings, bool on, const std::string& appDir, const std::string& configRoot) {
     const std::string path = autostartEntryPath(configRoot);
     if (path.empty()) {
         LOGOUT("autostart: no configuration folder");

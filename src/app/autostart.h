@@ -2,7 +2,7 @@
 // runs `"<program folder>/taskagent" -start`.
 #pragma once
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <string>
 
@@ -18,7 +18,7 @@ std::string desktopExecQuote(const std::string& arg);
 // on: writes the entry, then AUTO_RUN = 1 (nothing is written when the entry
 // cannot be). off: removes the entry (and the autostart folder when that
 // leaves it empty), then AUTO_RUN = 0. True when the entry is as asked.
-bool setAutoRun(Settings& settings, bool on, const std::string& appDir,
+bool setAutoRun(core::Settings& settings, bool on, const std::string& appDir,
                 const std::string& configRoot = {});
 bool autoRunEntryExists(const std::string& configRoot = {});
 

@@ -22,7 +22,7 @@
 // be read at all is set aside the same way on the next write.
 #pragma once
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <map>
 #include <memory>
@@ -51,7 +51,7 @@ std::string formatIni(const IniData& data);
 // The text of one value as it is written after "name=".
 std::string encodeIniValue(const std::string& value);
 
-class IniSettings : public Settings {
+class IniSettings : public core::Settings {
 public:
     // `configRoot` empty: $XDG_CONFIG_HOME (else ~/.config).
     explicit IniSettings(std::string configRoot = {}, std::string profile = "Lumacro3");

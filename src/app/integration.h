@@ -7,19 +7,19 @@
 
 #include "app/app_settings.h"
 #include "app/classroom_server.h"
-#include "ui/main/features.h"
+#include "core/features.h"
 
 #include <string>
 #include <vector>
 
 namespace app {
 
-class Integration : public ui::Integration {
+class Integration : public core::Integration {
 public:
     Integration(AppSettings& settings, std::string appDir, std::string productId);
     ~Integration() override;
 
-    // ui::Integration. The e-book reader and the screen-mirroring receiver
+    // core::Integration. The e-book reader and the screen-mirroring receiver
     // are started detached: they are not our children and outlive us.
     void openEbook() override;
     void miracastDisplay() override;

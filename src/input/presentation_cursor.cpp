@@ -56,7 +56,7 @@ CursorPicture loadPicture(const std::string& path) {
 const char* const PresentationCursor::kSchemeFiles[8] = {"0.cur", "1.ani", "2.cur", "3.ani",
                                                          "4.cur", "5.ani", "6.ani", "7.ani"};
 
-PresentationCursor::PresentationCursor(app::Settings* settings, std::string programDir,
+PresentationCursor::PresentationCursor(core::Settings* settings, std::string programDir,
                                        platform::InputInjector* pointer)
     : settings_(settings), programDir_(std::move(programDir)), pointer_(pointer) {}
 
@@ -74,7 +74,7 @@ void PresentationCursor::applyHere(int scheme) {
     if (scheme >= 9) return restore();
     std::string path;
     if (scheme == 8) {
-        if (settings_) path = settings_->getString(app::setting::SET, kCursorPath, "");
+        if (settings_) path = settings_->getString(core::setting::SET, kCursorPath, "");
         if (path.empty()) return;  // no custom cursor: nothing changes
     } else {
         path = programDir_ + "/cursor/" + kSchemeFiles[scheme];

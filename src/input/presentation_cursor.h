@@ -5,9 +5,9 @@
 // follows the pointer and shows the scheme's picture (animated for .ani).
 #pragma once
 
-#include "app/settings.h"
+#include "core/features.h"
+#include "core/settings.h"
 #include "platform/input_injector.h"
-#include "ui/main/features.h"
 
 #include <QObject>
 #include <memory>
@@ -17,11 +17,11 @@ namespace input {
 
 class CursorWindow;
 
-class PresentationCursor : public QObject, public ui::CursorSchemes {
+class PresentationCursor : public QObject, public core::CursorSchemes {
 public:
     // Create on the UI thread. `pointer` hides and shows the system pointer
     // (may be null: then only the window is shown). Settings may be null.
-    PresentationCursor(app::Settings* settings, std::string programDir, platform::InputInjector* pointer);
+    PresentationCursor(core::Settings* settings, std::string programDir, platform::InputInjector* pointer);
     // Restores the normal pointer.
     ~PresentationCursor() override;
 
@@ -39,7 +39,7 @@ private:
     void applyHere(int scheme);
     void restore();
 
-    app::Settings* settings_;
+    core::Settings* settings_;
     std::string programDir_;
     platform::InputInjector* pointer_;
     std::unique_ptr<CursorWindow> window_;

@@ -1,11 +1,11 @@
 #include "input/remote_input.h"
 
+#include "core/overlay_flags.h"
+#include "core/pointer_forward.h"
+#include "core/round_delta.h"
 #include "input/phone_keys.h"
-#include "input/pointer_forward.h"
 #include "input/virtual_keys.h"
 #include "support/logger.h"
-#include "ui/main/dispatcher.h"
-#include "ui/main/overlay_flags.h"
 
 #include <algorithm>
 #include <limits>
@@ -27,8 +27,8 @@ int32_t normalise(int value, int size) {
 
 }  // namespace
 
-RemoteInputHandler::RemoteInputHandler(platform::InputInjector& injector, ui::MainHub* hub,
-                                       const ui::Features& tools, ClipboardWriter* clipboard,
+RemoteInputHandler::RemoteInputHandler(platform::InputInjector& injector, core::MainHub* hub,
+                                       const core::Features& tools, ClipboardWriter* clipboard,
                                        platform::VolumeControl* volume)
     : injector_(injector), hub_(hub), tools_(tools), clipboard_(clipboard), volume_(volume) {}
 
@@ -81,9 +81,9 @@ void RemoteInputHandler::leftClick(bool absolute, int x, int y) {
 }
 
 void RemoteInputHandler::forward(bool absolute, int dx, int dy, bool isUp, bool isDown) {
-    if (!ui::overlayFlags().annotationForwarding.load()) return;
+    if (!core::overlayFlags().annotationForwarding.load()) return;
     if (!hub_) return;
-    ForwardedPointer record{dx, dy, isUp, isDown};
+    core::ForwardedPointer record{dx, dy, isUp, isDown};
     if (!absolute) {
         // Read after the injection: the backend has already applied the
         // relative motion, so this is where the pointer now is.
@@ -92,14 +92,14 @@ void RemoteInputHandler::forward(bool absolute, int dx, int dy, bool isUp, bool 
         record.x = x;
         record.y = y;
     }
-    std::lock_guard<std::mutex> lock(forwardedPointerMutex());
-    forwardedPointer() = record;
-    hub_->send(ui::UM_BRUSH, 4, 0);
+    std::lock_guard<std::mutex> lock(core::forwardedPointerMutex());
+    core::forwardedPointer() = record;
+    hub_->send(core::UM_BRUSH, 4, 0);
 }
 
 void RemoteInputHandler::mouseEvent(int action, bool absolute, float fdx, float fdy) {
-    const int dx = ui::roundDelta(fdx);
-    const int dy = ui::roundDelta(fdy);
+    const int dx = core::roundDelta(fdx);
+    const int dy = core::roundDelta(fdy);
     switch (action) {
     case 1:
         leftClick(absolute, dx, dy);
@@ -131,9 +131,9 @@ void RemoteInputHandler::mouseEvent(int action, bool absolute, float fdx, float 
 }
 
 void RemoteInputHandler::motionEvent(int action, bool absolute, float fdx, float fdy) {
-    const int dx = ui::roundDelta(fdx);
-    const int dy = ui::roundDelta(fdy);
-    ui::OverlayFlags& flags = ui::overlayFlags();
+    const int dx = core::roundDelta(fdx);
+    const int dy = core::roundDelta(fdy);
+    core::OverlayFlags& flags = core::overlayFlags();
     switch (action) {
     case 0:
         flags.remoteButtonHeld = true;
@@ -162,36 +162,36 @@ bool RemoteInputHandler::boardOpen() const {
     return tools_.drawingBoard && tools_.drawingBoard->isOpened();
 }
 
-ui::PhotoWall* RemoteInputHandler::openPhotoWall() const {
-    return ui::overlayFlags().photoWallOpen.load() ? tools_.photoWall : nullptr;
+core::PhotoWall* RemoteInputHandler::openPhotoWall() const {
+    return core::overlayFlags().photoWallOpen.load() ? tools_.photoWall : nullptr;
 }
 
 void RemoteInputHandler::pageKey(bool forward, uint16_t vk) {
     if (boardOpen())
         tools_.drawingBoard->nextPage(forward ? 1 : 0);
-    else if (ui::PhotoWall* wall = openPhotoWall())
+    else if (core::PhotoWall* wall = openPhotoWall())
         wall->step(forward);
     pressKey(vk);
 }
 
 void RemoteInputHandler::closeKey() {
     if (boardOpen() && hub_)
-        hub_->post(ui::UM_PAINTER, 0, 0);
-    else if (ui::PhotoWall* wall = openPhotoWall())
+        hub_->post(core::UM_PAINTER, 0, 0);
+    else if (core::PhotoWall* wall = openPhotoWall())
         wall->close();
     else
         pressChord(vk::Menu, vk::F4);
 }
 
 void RemoteInputHandler::zoomKey(bool in, uint16_t fallbackVk) {
-    const ui::OverlayFlags& flags = ui::overlayFlags();
+    const core::OverlayFlags& flags = core::overlayFlags();
     if (flags.spotlightActive.load() && hub_)
-        hub_->post(ui::UM_SPOT, 4, in ? 1 : 0);
+        hub_->post(core::UM_SPOT, 4, in ? 1 : 0);
     else if (flags.magnifierActive.load() && tools_.magnifier)
         tools_.magnifier->zoom(in ? 0.1f : -0.1f);
     else if (boardOpen())
         tools_.drawingBoard->imageZoom(in ? 1 : 0);
-    else if (ui::PhotoWall* wall = openPhotoWall())
+    else if (core::PhotoWall* wall = openPhotoWall())
         wall->zoom(in);
     else
         pressChord(vk::Control, fallbackVk);

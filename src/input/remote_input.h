@@ -5,23 +5,23 @@
 // Runs on the receive thread of the session that sent the message.
 #pragma once
 
+#include "core/features.h"
+#include "core/main_hub.h"
 #include "input/clipboard.h"
 #include "platform/input_injector.h"
 #include "platform/volume_control.h"
-#include "ui/main/features.h"
-#include "ui/main/main_hub.h"
 
 #include <cstdint>
 #include <initializer_list>
 
 namespace input {
 
-class RemoteInputHandler : public ui::RemoteInput {
+class RemoteInputHandler : public core::RemoteInput {
 public:
     // `tools` is read at each message (the tools may appear after start-up);
     // hub, clipboard and volume may be null (that part is then skipped with
     // a log line). Everything given must outlive the handler.
-    RemoteInputHandler(platform::InputInjector& injector, ui::MainHub* hub, const ui::Features& tools,
+    RemoteInputHandler(platform::InputInjector& injector, core::MainHub* hub, const core::Features& tools,
                        ClipboardWriter* clipboard, platform::VolumeControl* volume);
 
     void mouseEvent(int action, bool absolute, float dx, float dy) override;
@@ -46,11 +46,11 @@ private:
     void pageKey(bool forward, uint16_t vk);
     void pressWithModifiers(std::initializer_list<uint16_t> modifiers, uint16_t vk);
     bool boardOpen() const;
-    ui::PhotoWall* openPhotoWall() const;
+    core::PhotoWall* openPhotoWall() const;
 
     platform::InputInjector& injector_;
-    ui::MainHub* hub_;
-    const ui::Features& tools_;
+    core::MainHub* hub_;
+    const core::Features& tools_;
     ClipboardWriter* clipboard_;
     platform::VolumeControl* volume_;
 };

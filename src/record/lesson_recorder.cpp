@@ -1,7 +1,7 @@
 #include "record/lesson_recorder.h"
 
-#include "app/settings.h"
 #include "capture/screen_capture_service.h"
+#include "core/settings.h"
 #include "platform/sound_capture.h"
 #include "protocol/fields.h"
 #include "protocol/message_names.h"
@@ -83,7 +83,7 @@ struct LessonRecorder::Source {
     audio::PcmOutput pace;
 };
 
-LessonRecorder::LessonRecorder(app::Settings& settings, std::function<std::string()> docDir,
+LessonRecorder::LessonRecorder(core::Settings& settings, std::function<std::string()> docDir,
                                net::SessionPort* sessions, capture::ScreenCaptureService* capture,
                                NotifyClassroom notifyClassroom, platform::SoundCapture* sound)
     : settings_(settings),
@@ -152,12 +152,12 @@ bool LessonRecorder::startRecording(bool enableClientVoice) {
     std::tm local{};
     localtime_r(&now, &local);
     const std::string path = fileNameFor(folder, local);
-    settings_.setString(app::setting::SET, kLastFile, path);
+    settings_.setString(core::setting::SET, kLastFile, path);
 
     if (!open(path, enableClientVoice)) return false;
     path_ = path;
 
-    loadWatermark(settings_.getString(app::setting::SET, kWatermark, ""), width_, height_, watermark_);
+    loadWatermark(settings_.getString(core::setting::SET, kWatermark, ""), width_, height_, watermark_);
 
     // Begin.
     paused_ = false;
@@ -184,7 +184,7 @@ bool LessonRecorder::open(const std::string& path, bool voice) {
         LOGOUT("record: no screen capture");
         return false;
     }
-    const int64_t rateSetting = settings_.getInt(app::setting::SET, kFrameRate, 10);
+    const int64_t rateSetting = settings_.getInt(core::setting::SET, kFrameRate, 10);
     frameRate_ = frameRateFor(rateSetting, 0);
     captureToken_ = capture_->start(float(frameRate_));
     captureRegistered_ = true;
@@ -197,7 +197,7 @@ bool LessonRecorder::open(const std::string& path, bool voice) {
         frameRate_ = rate;
         captureToken_ = capture_->start(float(frameRate_));
     }
-    const double factor = qualityFactor(settings_.getInt(app::setting::SET, kQuality, 1));
+    const double factor = qualityFactor(settings_.getInt(core::setting::SET, kQuality, 1));
     bitRate_ = int64_t(factor * width_ * height_);
 
     auto fail = [&](const char* why) {
@@ -358,7 +358,7 @@ bool LessonRecorder::stopRecording(bool sendMessages) {
     bitRate_ = 0;
 
     if (!sendMessages) return result;
-    const int64_t window = settings_.getInt(app::setting::Interop, kClassroomWindow, 0);
+    const int64_t window = settings_.getInt(core::setting::Interop, kClassroomWindow, 0);
     if (window != 0 && notifyClassroom_) notifyClassroom_(window, result);
     sendState(kStateStopped);
     return result;

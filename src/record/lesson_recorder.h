@@ -6,6 +6,7 @@
 #pragma once
 
 #include "audio/pcm_output.h"
+#include "core/features.h"
 #include "net/session_types.h"
 #include "record/audio_input.h"
 #include "record/mp4_writer.h"
@@ -13,7 +14,6 @@
 #include "record/watermark.h"
 #include "support/buffer.h"
 #include "support/my_mutex.h"
-#include "ui/main/features.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,7 +24,7 @@
 #include <string>
 #include <thread>
 
-namespace app {
+namespace core {
 class Settings;
 }
 namespace capture {
@@ -45,7 +45,7 @@ enum RecordState : int {
     kStateResumed = 3,
 };
 
-class LessonRecorder : public ui::Recorder, public net::RecordControl {
+class LessonRecorder : public core::Recorder, public net::RecordControl {
 public:
     // Called after every stop when the classroom server's window (setting
     // FSHWND in Interop) is known: (that window, whether a file was finished).
@@ -53,7 +53,7 @@ public:
 
     // `sessions` may be null (no state messages); `capture` must outlive the
     // recorder; `sound` null means the system's sound server.
-    LessonRecorder(app::Settings& settings, std::function<std::string()> docDir,
+    LessonRecorder(core::Settings& settings, std::function<std::string()> docDir,
                    net::SessionPort* sessions, capture::ScreenCaptureService* capture,
                    NotifyClassroom notifyClassroom = {},
                    platform::SoundCapture* sound = nullptr);
@@ -61,7 +61,7 @@ public:
     LessonRecorder(const LessonRecorder&) = delete;
     LessonRecorder& operator=(const LessonRecorder&) = delete;
 
-    // ui::Recorder (the dispatcher reports pause and resume itself).
+    // core::Recorder (the dispatcher reports pause and resume itself).
     void start(bool enableClientVoice) override;
     void stop() override;
     void pause() override;
@@ -112,7 +112,7 @@ private:
     void writeFailed();
     void joinFailureStop();
 
-    app::Settings& settings_;
+    core::Settings& settings_;
     std::function<std::string()> docDir_;
     net::SessionPort* sessions_;
     capture::ScreenCaptureService* capture_;

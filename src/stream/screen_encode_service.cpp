@@ -60,7 +60,7 @@ Json::Value StreamInfo::toJson() const {
     return v;
 }
 
-ScreenEncodeService::ScreenEncodeService(app::Settings& settings,
+ScreenEncodeService::ScreenEncodeService(core::Settings& settings,
                                          capture::ScreenCaptureService& capture,
                                          platform::ScreenInfo& screen, std::string productId)
     : settings_(settings), capture_(capture), screen_(screen),
@@ -215,9 +215,9 @@ AVCodecContext* openEncoder(int rate, int q, const OutputSize& size) {
 }  // namespace
 
 void ScreenEncodeService::encoderThread() {
-    const int rate = clampFrameRate(settings_.getInt(app::setting::SET, "FRAME_RATE", 20),
+    const int rate = clampFrameRate(settings_.getInt(core::setting::SET, "FRAME_RATE", 20),
                                     screen_.primaryScreenSize().height);
-    const int q = clampQuality(settings_.getInt(app::setting::SET, "QUALITY", 1));
+    const int q = clampQuality(settings_.getInt(core::setting::SET, "QUALITY", 1));
     const int bitrate = advertisedBitrate(q, rate);
 
     const int64_t token = capture_.start(float(rate));

@@ -4,8 +4,8 @@
 // when the thread starts and stay fixed for that run.
 #pragma once
 
-#include "app/settings.h"
 #include "capture/screen_capture_service.h"
+#include "core/settings.h"
 #include "platform/screen_info.h"
 #include "support/my_mutex.h"
 
@@ -64,7 +64,7 @@ public:
     // Settings are read from section SET of `settings` at each thread start;
     // `screen` gives the display height for the frame-rate cap; `productId`
     // is the descriptor's id. All must outlive the service.
-    ScreenEncodeService(app::Settings& settings, capture::ScreenCaptureService& capture,
+    ScreenEncodeService(core::Settings& settings, capture::ScreenCaptureService& capture,
                         platform::ScreenInfo& screen, std::string productId = std::string());
     // Stops the thread (subscribers get event 3) and drops every subscription.
     ~ScreenEncodeService();
@@ -109,7 +109,7 @@ private:
     void encoderThread();
     void deliver(int event, const uint8_t* data, int size, int keyFrame);
 
-    app::Settings& settings_;
+    core::Settings& settings_;
     capture::ScreenCaptureService& capture_;
     platform::ScreenInfo& screen_;
     const bool lowQualityWide_;

@@ -4,9 +4,9 @@
 // more pictures until the next key frame it has room for.
 #pragma once
 
+#include "core/features.h"
 #include "net/session_server.h"
 #include "stream/screen_encode_service.h"
-#include "ui/main/features.h"
 
 #include <atomic>
 #include <cstdint>
@@ -15,7 +15,7 @@
 
 namespace stream {
 
-class SessionLiveStream : public ui::LiveStream {
+class SessionLiveStream : public core::LiveStream {
 public:
     static constexpr size_t kDefaultQueueLimit = 8u << 20;
 
@@ -25,7 +25,7 @@ public:
     SessionLiveStream(const SessionLiveStream&) = delete;
     SessionLiveStream& operator=(const SessionLiveStream&) = delete;
 
-    // ui::LiveStream
+    // core::LiveStream
     void liveRequest(int socket, int action) override;
     bool hasSubscription() override;
     void requestKeyFrame() override;

@@ -152,7 +152,7 @@ TEST_F(SettingsTest, SeesWritesOfOtherStoreObjects) {
 TEST_F(SettingsTest, ThreadsAndProcessesWritingAtOnceLoseNothing) {
     constexpr int kEach = 40;
     app::IniSettings store(root.path());
-    auto writer = [&](app::Settings& s, const std::string& who) {
+    auto writer = [&](core::Settings& s, const std::string& who) {
         for (int i = 0; i < kEach; ++i)
             s.setInt("SET", who + std::to_string(i), i);
     };

@@ -9,11 +9,7 @@ target_link_libraries(test_app PRIVATE lumacro_appshell GTest::gtest GTest::gtes
 target_compile_definitions(test_app PRIVATE
   LUMACRO3_BIN_DIR="${LUMACRO3_BIN_DIR}"
   LUMACRO3_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-foreach(p taskagent copy_data)
-  if(TARGET ${p})
-    add_dependencies(test_app ${p})
-  endif()
-endforeach()
+add_dependencies(test_app taskagent copy_data)
 gtest_discover_tests(test_app TEST_FILTER "HelperServers*" DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 120 RESOURCE_LOCK helper_ports)
 gtest_discover_tests(test_app TEST_FILTER "-HelperServers*" DISCOVERY_TIMEOUT 60

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "app/program/qt_main_hub.h"
-#include "app/settings.h"
 #include "common/loopback.h"
+#include "core/settings.h"
 #include "net/session_server.h"
 #include "phone/phone_client.h"
 #include "platform/fakes/fake_network_adapters.h"
@@ -54,15 +54,15 @@ public:
         log.push_back("hide");
     }
     void handle(uint32_t message, int64_t wParam, int64_t lParam,
-                std::unique_ptr<ui::HeapBlock> block) override {
+                std::unique_ptr<core::HeapBlock> block) override {
         log.push_back("msg " + std::to_string(message) + " " + std::to_string(wParam));
-        if ((message == ui::UM_BRUSH || message == ui::UM_SPOT) && wParam == 0) visible = false;
-        if ((message == ui::UM_BRUSH || message == ui::UM_SPOT) && wParam == 1) visible = true;
+        if ((message == core::UM_BRUSH || message == core::UM_SPOT) && wParam == 0) visible = false;
+        if ((message == core::UM_BRUSH || message == core::UM_SPOT) && wParam == 1) visible = true;
         lastBlock = std::move(block);
     }
     bool visible = false;
     std::vector<std::string> log;
-    std::unique_ptr<ui::HeapBlock> lastBlock;
+    std::unique_ptr<core::HeapBlock> lastBlock;
 };
 
 class FakeConnectWindow : public ui::ConnectWindow {
@@ -70,7 +70,7 @@ public:
     bool isVisible() override { return visible; }
     void showWindow() override { visible = true; ++shows; }
     void hideWindow() override { visible = false; }
-    void handle(uint32_t, int64_t, int64_t, std::unique_ptr<ui::HeapBlock>) override {}
+    void handle(uint32_t, int64_t, int64_t, std::unique_ptr<core::HeapBlock>) override {}
     void setClientAddress(uint32_t a) override { address = a; }
     bool visible = false;
     int shows = 0;
@@ -90,7 +90,7 @@ protected:
         context_.settings = &settings_;
         uint32_t bound = support::string2ip(address_);
         ASSERT_TRUE(server_->start(bound, kPort, ui::onSessionEvent, &context_));
-        settings_.setInt(app::setting::SET, "AUTO_HIDE", 1);
+        settings_.setInt(core::setting::SET, "AUTO_HIDE", 1);
     }
 
     void TearDown() override {
@@ -134,7 +134,7 @@ protected:
     std::string address_;
     platform::FakeNetworkAdapters adapters_;
     platform::FakeScreenInfo screen_;
-    app::MemorySettings settings_;
+    core::MemorySettings settings_;
     ui::CommandContext context_;
     std::unique_ptr<net::SessionServer> server_;
     std::unique_ptr<app::QtMainHub> hub_;

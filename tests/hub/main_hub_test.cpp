@@ -82,18 +82,18 @@ TEST_F(HubTest, ToolsExcludeEachOtherAndBroadcastsReachPhones) {
     ASSERT_EQ(collect(*admin, kStateClasses, 5).size(), 5u);
 
     spotlight_.visible = true;
-    hub_->post(ui::UM_BRUSH, 1, 0);  // annotation on: spotlight off first
+    hub_->post(core::UM_BRUSH, 1, 0);  // annotation on: spotlight off first
     ASSERT_TRUE(spinUntil([&] { return annotation_.visible; }));
     EXPECT_FALSE(spotlight_.visible);
-    hub_->post(ui::UM_SPOT, 1, 0);  // and the other way round
+    hub_->post(core::UM_SPOT, 1, 0);  // and the other way round
     ASSERT_TRUE(spinUntil([&] { return spotlight_.visible; }));
     EXPECT_FALSE(annotation_.visible);
-    hub_->post(ui::UM_GLASS, 1, 0);  // magnifier on closes the spotlight
+    hub_->post(core::UM_GLASS, 1, 0);  // magnifier on closes the spotlight
     ASSERT_TRUE(spinUntil([&] { return magnifier_.visible; }));
     EXPECT_FALSE(spotlight_.visible);
 
-    hub_->post(ui::UM_DRAWING_BOARD, 7, 1);
-    hub_->post(ui::UM_EDIT_TEXT_END, 0, 0);
+    hub_->post(core::UM_DRAWING_BOARD, 7, 1);
+    hub_->post(core::UM_EDIT_TEXT_END, 0, 0);
     auto got = collect(*admin, {protocol::MsgDrawingBoardState, protocol::MsgEditText}, 2);
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].message["state"].asInt(), 1);
@@ -111,23 +111,23 @@ TEST_F(HubTest, ToolsExcludeEachOtherAndBroadcastsReachPhones) {
 
 TEST_F(HubTest, HeapBlocksReachTheirWindowAndRunOnUiRunsOnTheUiThread) {
     makeHub(deps());
-    auto stroke = std::make_unique<ui::StrokeBlock>();
+    auto stroke = std::make_unique<core::StrokeBlock>();
     stroke->points = {1, 2, 3, 4};
-    hub_->post(ui::UM_BRUSH, 5, 0, std::move(stroke));
+    hub_->post(core::UM_BRUSH, 5, 0, std::move(stroke));
     ASSERT_TRUE(spinUntil([&] { return annotation_.lastBlock != nullptr; }));
-    auto* got = dynamic_cast<ui::StrokeBlock*>(annotation_.lastBlock.get());
+    auto* got = dynamic_cast<core::StrokeBlock*>(annotation_.lastBlock.get());
     ASSERT_NE(got, nullptr);
     EXPECT_EQ(got->points.size(), 4u);
 
     std::atomic<bool> ranOnUi{false};
-    auto run = std::make_unique<ui::RunOnUiBlock>();
+    auto run = std::make_unique<core::RunOnUiBlock>();
     const auto uiThread = std::this_thread::get_id();
     run->callable = [&](int64_t a, int64_t b) {
         ranOnUi = std::this_thread::get_id() == uiThread && a == 3 && b == 4;
     };
     run->first = 3;
     run->second = 4;
-    std::thread([&] { hub_->post(ui::UM_RUN_ON_UI, 0, 0, std::move(run)); }).join();
+    std::thread([&] { hub_->post(core::UM_RUN_ON_UI, 0, 0, std::move(run)); }).join();
     ASSERT_TRUE(spinUntil([&] { return ranOnUi.load(); }));
 }
 
@@ -136,28 +136,28 @@ TEST_F(HubTest, SendFromAnotherThreadReturnsAfterTheUiThreadRanIt) {
     std::atomic<bool> returned{false};
     size_t seenWhenReturned = 0;
     std::thread sender([&] {
-        hub_->send(ui::UM_BRUSH, 4, 0);
+        hub_->send(core::UM_BRUSH, 4, 0);
         seenWhenReturned = annotation_.log.size();
         returned = true;
     });
     ASSERT_TRUE(spinUntil([&] { return returned.load(); }));
     sender.join();
     EXPECT_EQ(seenWhenReturned, 1u);
-    EXPECT_EQ(annotation_.log.back(), "msg " + std::to_string(ui::UM_BRUSH) + " 4");
+    EXPECT_EQ(annotation_.log.back(), "msg " + std::to_string(core::UM_BRUSH) + " 4");
 
     // Once the hub is shutting down a sender is not left waiting, whether its
     // message was queued before or comes after.
     app::QtMainHub* hub = hub_.get();
     std::atomic<bool> lateReturned{false};
     std::thread late([&] {
-        hub->send(ui::UM_BRUSH, 4, 0);
+        hub->send(core::UM_BRUSH, 4, 0);
         lateReturned = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     hub->destroy();
     late.join();
     EXPECT_TRUE(lateReturned);
-    hub->send(ui::UM_BRUSH, 4, 0);  // on the UI thread it still runs directly
+    hub->send(core::UM_BRUSH, 4, 0);  // on the UI thread it still runs directly
 }
 
 TEST_F(HubTest, NetworkWatchRestartsWhenTheBoundAddressVanishes) {
@@ -188,17 +188,17 @@ TEST_F(HubTest, HubSocketPassesOnlyTheMessagesOtherProgramsMaySend) {
 
     int encoderCloses = 0;
     (void)encoderCloses;
-    EXPECT_TRUE(app::postToRunningInstance(ui::UM_BRUSH, 1, 0, path));  // not allowed: ignored
-    EXPECT_TRUE(app::postToRunningInstance(ui::UM_SHOW_CONNECT, 0, 0, path));
+    EXPECT_TRUE(app::postToRunningInstance(core::UM_BRUSH, 1, 0, path));  // not allowed: ignored
+    EXPECT_TRUE(app::postToRunningInstance(core::UM_SHOW_CONNECT, 0, 0, path));
     ASSERT_TRUE(spinUntil([&] { return connect_.visible; }));
     EXPECT_TRUE(annotation_.log.empty());
 
     bool quit = false;
     QObject::connect(hub_.get(), &app::QtMainHub::quitRequested, [&] { quit = true; });
-    EXPECT_TRUE(app::postToRunningInstance(ui::UM_QUIT, 0, 0, path));
+    EXPECT_TRUE(app::postToRunningInstance(core::UM_QUIT, 0, 0, path));
     ASSERT_TRUE(spinUntil([&] { return quit; }));
     socket.close();
-    EXPECT_FALSE(app::postToRunningInstance(ui::UM_QUIT, 0, 0, path));
+    EXPECT_FALSE(app::postToRunningInstance(core::UM_QUIT, 0, 0, path));
     rmdir(dir);
 }
 

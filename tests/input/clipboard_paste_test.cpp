@@ -29,7 +29,7 @@ protected:
         EXPECT_TRUE(pumpUntil([&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     }
 
-    ui::Features tools;
+    core::Features tools;
     input::QtClipboardWriter clipboard;
     std::unique_ptr<platform::InputInjector> injector;
     std::unique_ptr<RecorderWindow> window;

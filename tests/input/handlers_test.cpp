@@ -1,6 +1,8 @@
 // The input records each message produces, on the recording injector, and the
 // tool commands of the overlay branches.
-#include "input/pointer_forward.h"
+#include "common/recording_hub.h"
+#include "core/overlay_flags.h"
+#include "core/pointer_forward.h"
 #include "input/remote_input.h"
 #include "input/virtual_keys.h"
 #include "net/json_text.h"
@@ -9,8 +11,6 @@
 #include "protocol/message_names.h"
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
-#include "ui/main/overlay_flags.h"
-#include "ui/main/recording_hub.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -23,7 +23,7 @@ using ::testing::ElementsAre;
 namespace f = platform::mouse_flag;
 namespace vk = input::vk;
 
-struct MockBoard : ui::DrawingBoard {
+struct MockBoard : core::DrawingBoard {
     MOCK_METHOD(bool, isOpened, (), (override));
     MOCK_METHOD(void, setRotateAngle, (float), (override));
     MOCK_METHOD(void, setInputText, (const std::string&), (override));
@@ -31,13 +31,13 @@ struct MockBoard : ui::DrawingBoard {
     MOCK_METHOD(void, nextPage, (int), (override));
     MOCK_METHOD(void, imageZoom, (int), (override));
 };
-struct MockPhotoWall : ui::PhotoWall {
+struct MockPhotoWall : core::PhotoWall {
     MOCK_METHOD(void, show, (const std::vector<std::string>&, int), (override));
     MOCK_METHOD(void, step, (bool), (override));
     MOCK_METHOD(void, zoom, (bool), (override));
     MOCK_METHOD(void, close, (), (override));
 };
-struct MockMagnifier : ui::Magnifier {
+struct MockMagnifier : core::Magnifier {
     MOCK_METHOD(void, zoom, (float), (override));
 };
 
@@ -51,15 +51,15 @@ struct FakeClipboard : input::ClipboardWriter {
 };
 
 // A hub that also notes the forwarded pointer record at each synchronous send.
-struct ForwardHub : ui::RecordingHub {
+struct ForwardHub : testing_support::RecordingHub {
     void send(uint32_t message, int64_t wParam, int64_t lParam) override {
-        if (message == ui::UM_BRUSH && wParam == 4) {
-            forwarded.push_back(input::forwardedPointer());
-            heldAtSend.push_back(ui::overlayFlags().remoteButtonHeld.load());
+        if (message == core::UM_BRUSH && wParam == 4) {
+            forwarded.push_back(core::forwardedPointer());
+            heldAtSend.push_back(core::overlayFlags().remoteButtonHeld.load());
         }
-        ui::RecordingHub::send(message, wParam, lParam);
+        testing_support::RecordingHub::send(message, wParam, lParam);
     }
-    std::vector<input::ForwardedPointer> forwarded;
+    std::vector<core::ForwardedPointer> forwarded;
     std::vector<bool> heldAtSend;
 };
 
@@ -74,7 +74,7 @@ protected:
     HandlerTest() { resetFlags(); }
     ~HandlerTest() override { resetFlags(); }
     static void resetFlags() {
-        ui::OverlayFlags& fl = ui::overlayFlags();
+        core::OverlayFlags& fl = core::overlayFlags();
         fl.spotlightActive = fl.annotationForwarding = fl.magnifierActive = fl.photoWallOpen = false;
         fl.remoteButtonHeld = false;
     }
@@ -87,7 +87,7 @@ protected:
     ::testing::NiceMock<MockBoard> board;
     ::testing::NiceMock<MockPhotoWall> wall;
     ::testing::NiceMock<MockMagnifier> magnifier;
-    ui::Features tools;
+    core::Features tools;
     input::RemoteInputHandler handler{injector, &hub, tools, &clipboard, &volume};
 };
 
@@ -162,7 +162,7 @@ TEST_F(HandlerTest, AbsoluteEventsWithoutAScreenSizeAreDropped) {
 TEST_F(HandlerTest, PointerIsForwardedToTheAnnotationOverlayWhileItAsks) {
     handler.motionEvent(0, true, 10, 20);
     EXPECT_EQ(hub.size(), 0u);  // not forwarding
-    ui::overlayFlags().annotationForwarding = true;
+    core::overlayFlags().annotationForwarding = true;
     handler.motionEvent(0, true, 100, 200);
     handler.motionEvent(2, true, 110, 210);
     handler.motionEvent(1, true, 120, 220);
@@ -174,7 +174,7 @@ TEST_F(HandlerTest, PointerIsForwardedToTheAnnotationOverlayWhileItAsks) {
     handler.motionEvent(0, false, 0, 0);
 
     ASSERT_EQ(hub.forwarded.size(), 6u);
-    for (const auto& r : hub.summaries()) EXPECT_EQ(r, (ui::RecordingHub::Summary{ui::UM_BRUSH, 4, 0}));
+    for (const auto& r : hub.summaries()) EXPECT_EQ(r, (testing_support::RecordingHub::Summary{core::UM_BRUSH, 4, 0}));
     auto rec = [](int x, int y, bool isUp, bool isDown) { return std::tuple(x, y, isUp, isDown); };
     std::vector<std::tuple<int, int, bool, bool>> got;
     for (const auto& p : hub.forwarded) got.push_back(rec(p.x, p.y, p.isUp, p.isDown));
@@ -184,9 +184,9 @@ TEST_F(HandlerTest, PointerIsForwardedToTheAnnotationOverlayWhileItAsks) {
     for (const auto& r : hub.takeAll()) EXPECT_TRUE(r.sent);
     // The button is held from the press until after the release was forwarded.
     EXPECT_THAT(hub.heldAtSend, ElementsAre(true, true, true, false, false, true));
-    EXPECT_TRUE(ui::overlayFlags().remoteButtonHeld.load());
+    EXPECT_TRUE(core::overlayFlags().remoteButtonHeld.load());
     handler.motionEvent(1, false, 0, 0);
-    EXPECT_FALSE(ui::overlayFlags().remoteButtonHeld.load());
+    EXPECT_FALSE(core::overlayFlags().remoteButtonHeld.load());
 }
 
 TEST_F(HandlerTest, MovesSteerTheSpotlightThroughTheDispatcherButDragsDoNot) {
@@ -198,15 +198,15 @@ TEST_F(HandlerTest, MovesSteerTheSpotlightThroughTheDispatcherButDragsDoNot) {
         ASSERT_TRUE(net::parseJson(json, m));
         ui::dispatchMessage(nullptr, cls, &context, m, 0, 3);
     };
-    ui::overlayFlags().spotlightActive = true;
-    ui::overlayFlags().annotationForwarding = true;
+    core::overlayFlags().spotlightActive = true;
+    core::overlayFlags().annotationForwarding = true;
     dispatch(protocol::MsgMouseEvent, R"({"action":4,"dx":3,"dy":-2})");
     EXPECT_TRUE(injector.records().empty());
-    EXPECT_THAT(hub.summaries(), ElementsAre(ui::RecordingHub::Summary{ui::UM_SPOT, 5, 0x0003FFFE}));
+    EXPECT_THAT(hub.summaries(), ElementsAre(testing_support::RecordingHub::Summary{core::UM_SPOT, 5, 0x0003FFFE}));
     hub.clear();
     dispatch(protocol::MsgMotionEvent, R"({"action":2,"dx":3,"dy":-2})");
     EXPECT_THAT(injector.records(), ElementsAre(mouse(f::Move, 3, -2)));
-    EXPECT_EQ(hub.count(ui::UM_BRUSH), 1u);
+    EXPECT_EQ(hub.count(core::UM_BRUSH), 1u);
     // Clicks are not diverted.
     injector.clear();
     dispatch(protocol::MsgMouseEvent, R"({"action":1})");
@@ -237,7 +237,7 @@ TEST_F(HandlerTest, PlainKeysAreTwoCallsAndChordsOneGroupReleasingTheModifierFir
 TEST_F(HandlerTest, PageKeysSteerTheOpenToolAndStillSendTheKey) {
     tools.drawingBoard = &board;
     tools.photoWall = &wall;
-    ui::overlayFlags().photoWallOpen = true;
+    core::overlayFlags().photoWallOpen = true;
     EXPECT_CALL(wall, step(true));
     handler.keyEvent(93);
     openBoard(true);
@@ -254,22 +254,22 @@ TEST_F(HandlerTest, CloseKeyClosesTheBoardThenThePhotoWallElseSendsAltF4) {
 
     tools.drawingBoard = &board;
     tools.photoWall = &wall;
-    ui::overlayFlags().photoWallOpen = true;
+    core::overlayFlags().photoWallOpen = true;
     EXPECT_CALL(wall, close()).Times(1);
     handler.keyEvent(253);
     openBoard(true);
     handler.keyEvent(253);
     handler.keyEventEx(vk::F4, false, false, true);  // Alt+F4 behaves as the close key
     EXPECT_TRUE(injector.records().empty());
-    EXPECT_THAT(hub.summaries(), ElementsAre(ui::RecordingHub::Summary{ui::UM_PAINTER, 0, 0},
-                                             ui::RecordingHub::Summary{ui::UM_PAINTER, 0, 0}));
+    EXPECT_THAT(hub.summaries(), ElementsAre(testing_support::RecordingHub::Summary{core::UM_PAINTER, 0, 0},
+                                             testing_support::RecordingHub::Summary{core::UM_PAINTER, 0, 0}));
 }
 
 TEST_F(HandlerTest, ZoomKeysGoToTheFirstToolShown) {
     tools.drawingBoard = &board;
     tools.photoWall = &wall;
     tools.magnifier = &magnifier;
-    ui::OverlayFlags& fl = ui::overlayFlags();
+    core::OverlayFlags& fl = core::overlayFlags();
     fl.spotlightActive = fl.magnifierActive = fl.photoWallOpen = true;
     openBoard(true);
     {
@@ -288,8 +288,8 @@ TEST_F(HandlerTest, ZoomKeysGoToTheFirstToolShown) {
     handler.keyEvent(254);          // photo wall
     fl.photoWallOpen = false;
     handler.keyEvent(255);          // the key chord
-    EXPECT_THAT(hub.summaries(), ElementsAre(ui::RecordingHub::Summary{ui::UM_SPOT, 4, 1},
-                                             ui::RecordingHub::Summary{ui::UM_SPOT, 4, 0}));
+    EXPECT_THAT(hub.summaries(), ElementsAre(testing_support::RecordingHub::Summary{core::UM_SPOT, 4, 1},
+                                             testing_support::RecordingHub::Summary{core::UM_SPOT, 4, 0}));
     EXPECT_THAT(injector.records(),
                 ElementsAre(down(vk::Control), down(vk::Subtract), up(vk::Control), up(vk::Subtract)));
     // A tool flag without the tool (not built yet) takes the fallback key.
@@ -334,7 +334,7 @@ TEST_F(HandlerTest, VolumeGoesToTheSoundOutput) {
     input::RemoteInputHandler bare(injector, nullptr, tools, nullptr, nullptr);
     bare.inputText("x");
     bare.setVolume(10);
-    ui::overlayFlags().annotationForwarding = true;
+    core::overlayFlags().annotationForwarding = true;
     bare.motionEvent(0, true, 1, 1);
     EXPECT_EQ(injector.records().size(), 2u);
 }

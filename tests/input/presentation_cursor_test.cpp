@@ -77,7 +77,7 @@ protected:
         EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
     }
 
-    app::MemorySettings settings;
+    core::MemorySettings settings;
     platform::FakeInputInjector pointer;
     std::unique_ptr<platform::InputInjector> xinput;
     std::unique_ptr<RecorderWindow> backdrop;

@@ -37,7 +37,7 @@ protected:
         return out;
     }
 
-    ui::Features tools;
+    core::Features tools;
     std::unique_ptr<platform::InputInjector> injector;
     std::unique_ptr<RecorderWindow> window;
     std::unique_ptr<input::RemoteInputHandler> handler;

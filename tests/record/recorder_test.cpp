@@ -1,14 +1,14 @@
 // Recordings under an Xvfb of the test's own and a private sound server,
 // read back with ffprobe and ffmpeg.
-#include "app/settings.h"
 #include "capture/screen_capture_service.h"
+#include "common/loopback.h"
+#include "core/settings.h"
 #include "net/session_server.h"
 #include "phone/discovery.h"
 #include "phone/phone_client.h"
 #include "platform/fakes/fake_network_adapters.h"
 #include "record/lesson_recorder.h"
 #include "record/record_fixture.h"
-#include "common/loopback.h"
 #include "support/temp_dir.h"
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
@@ -66,7 +66,7 @@ struct Rig {
     std::atomic<int> silentBlocks{0};
     audio::PcmOutput silence;
     TempDir doc;
-    app::MemorySettings settings;
+    core::MemorySettings settings;
     StateLog states;
     std::mutex mutex;
     std::vector<std::pair<int64_t, bool>> notified;

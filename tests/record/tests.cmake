@@ -1,5 +1,4 @@
-lumacro3_test_program(test_record record lumacro_record lumacro_capture lumacro_platform_capture
+# The lesson recorder and its audio parts, against a private Xvfb and sound server.
+lumacro3_test_program(test_record record lumacro_record lumacro_capture lumacro_platform_x11_grabber
   lumacro_dispatch phone_client)
-if(TARGET test_record AND TARGET lumacro3-phone)
-  add_dependencies(test_record lumacro3-phone)
-endif()
+add_dependencies(test_record lumacro3-phone)

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
 #include "capture/screen_capture_service.h"
+#include "core/settings.h"
 #include "platform/fakes/fake_network_adapters.h"
 #include "platform/fakes/fake_screen_grabber.h"
 #include "stream/screen_encode_service.h"
@@ -52,7 +52,7 @@ struct EncoderRig {
         settings.setInt("SET", "QUALITY", quality);
     }
 
-    app::MemorySettings settings;
+    core::MemorySettings settings;
     platform::FakeScreenInfo screen;
     platform::FakeScreenGrabber* fake = nullptr;
     std::unique_ptr<capture::ScreenCaptureService> capture;

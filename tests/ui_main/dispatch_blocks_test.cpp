@@ -38,12 +38,12 @@ protected:
         auto record = hub.take(um);
         if (!record || !record->blockAs<T>())
             return nullptr;
-        EXPECT_EQ(record->wParam, um == ui::UM_BRUSH ? 5 : 0);
+        EXPECT_EQ(record->wParam, um == core::UM_BRUSH ? 5 : 0);
         EXPECT_EQ(record->lParam, 0);
         return std::unique_ptr<T>(static_cast<T*>(record->block.release()));
     }
     std::string onlyText(uint32_t um) {
-        auto block = only<ui::TextBlock>(um);
+        auto block = only<core::TextBlock>(um);
         return block ? block->text : "<no text block>";
     }
 
@@ -52,7 +52,7 @@ protected:
 
 TEST_F(BlockTest, SeekAndMediaFileBlocksKeep64BitValuesAndCutTheName) {
     dispatch(msg::MsgMediaPlay, R"({"action":4,"position":123456789012345})");
-    auto seek = only<ui::PositionBlock>(ui::UM_MEDIA_SEEK);
+    auto seek = only<core::PositionBlock>(core::UM_MEDIA_SEEK);
     ASSERT_TRUE(seek);
     EXPECT_EQ(seek->position, 123456789012345LL);
 
@@ -61,7 +61,7 @@ TEST_F(BlockTest, SeekAndMediaFileBlocksKeep64BitValuesAndCutTheName) {
     m[field::fileName] = std::string(254, 'a') + kEmoji + "b";
     m[field::fileSize] = Json::Int64(5000000000LL);
     dispatchValue(msg::MsgMediaPlayer, m);
-    auto file = only<ui::MediaFileBlock>(ui::UM_MEDIA_OPEN);
+    auto file = only<core::MediaFileBlock>(core::UM_MEDIA_OPEN);
     ASSERT_TRUE(file);
     // The surrogate pair would need units 255 and 256: the whole character goes.
     EXPECT_EQ(file->name, std::string(254, 'a'));
@@ -70,11 +70,11 @@ TEST_F(BlockTest, SeekAndMediaFileBlocksKeep64BitValuesAndCutTheName) {
 
 TEST_F(BlockTest, PlayUrlTextIsCutTo2047Units) {
     openUrl(std::string(2045, 'x') + kEmoji);  // exactly 2047 units
-    EXPECT_EQ(onlyText(ui::UM_PLAY_URL), std::string(2045, 'x') + kEmoji);
+    EXPECT_EQ(onlyText(core::UM_PLAY_URL), std::string(2045, 'x') + kEmoji);
     openUrl(std::string(2046, 'x') + kEmoji);
-    EXPECT_EQ(onlyText(ui::UM_PLAY_URL), std::string(2046, 'x'));
+    EXPECT_EQ(onlyText(core::UM_PLAY_URL), std::string(2046, 'x'));
     openUrl(std::string(5000, 'y'));
-    EXPECT_EQ(onlyText(ui::UM_PLAY_URL), std::string(2047, 'y'));
+    EXPECT_EQ(onlyText(core::UM_PLAY_URL), std::string(2047, 'y'));
 }
 
 TEST_F(BlockTest, ScreenshotIsSavedUnderSnapshotAndInsertedOnlyByThatVariant) {
@@ -93,7 +93,7 @@ TEST_F(BlockTest, ScreenshotIsSavedUnderSnapshotAndInsertedOnlyByThatVariant) {
 
     context.screenshotsToDrawingBoard = true;
     dispatch(msg::MsgScreenshot);
-    EXPECT_EQ(onlyText(ui::UM_PAINTER), saved);
+    EXPECT_EQ(onlyText(core::UM_PAINTER), saved);
     dispatch(msg::MsgScreenshot);  // not saved: nothing to insert
     EXPECT_EQ(hub.size(), 0u);
 }
@@ -105,7 +105,7 @@ TEST_F(BlockTest, ScreenshotPathIsCutTo511Units) {
     std::string saved;
     EXPECT_CALL(screenshot, saveJpeg(_)).WillOnce(DoAll(SaveArg<0>(&saved), Return(true)));
     dispatch(msg::MsgScreenshot);
-    const std::string text = onlyText(ui::UM_PAINTER);
+    const std::string text = onlyText(core::UM_PAINTER);
     ASSERT_GT(support::utf16Length(saved), 511u);
     EXPECT_GE(support::utf16Length(text), 510u);
     EXPECT_LE(support::utf16Length(text), 511u);
@@ -114,7 +114,7 @@ TEST_F(BlockTest, ScreenshotPathIsCutTo511Units) {
 
 TEST_F(BlockTest, StrokeBlockCarriesRadiusAndPoints) {
     dispatch(msg::MsgBrush, R"({"action":4,"pointRadius":2.5,"pointList":[1.5,2,-3,4]})");
-    auto stroke = only<ui::StrokeBlock>(ui::UM_BRUSH);
+    auto stroke = only<core::StrokeBlock>(core::UM_BRUSH);
     ASSERT_TRUE(stroke);
     EXPECT_DOUBLE_EQ(stroke->pointRadius, 2.5);
     EXPECT_EQ(stroke->points, (std::vector<double>{1.5, 2, -3, 4}));
@@ -125,7 +125,7 @@ TEST_F(BlockTest, BlackScreenOperationRunsLaterWithTheAction) {
     context.blackScreen = [&](int64_t a, int64_t b) { calls.emplace_back(a, b); };
     dispatch(msg::MsgScreen, R"({"action":1})");
     EXPECT_TRUE(calls.empty());  // not on the receive thread
-    auto run = only<ui::RunOnUiBlock>(ui::UM_RUN_ON_UI);
+    auto run = only<core::RunOnUiBlock>(core::UM_RUN_ON_UI);
     ASSERT_TRUE(run && run->callable);
     run->callable(run->first, run->second);
     EXPECT_EQ(calls, (std::vector<std::pair<int64_t, int64_t>>{{1, 0}}));
@@ -134,7 +134,7 @@ TEST_F(BlockTest, BlackScreenOperationRunsLaterWithTheAction) {
     context.blackScreen = nullptr;
     LogCapture log;
     dispatch(msg::MsgScreen, R"({"action":0})");
-    run = only<ui::RunOnUiBlock>(ui::UM_RUN_ON_UI);
+    run = only<core::RunOnUiBlock>(core::UM_RUN_ON_UI);
     ASSERT_TRUE(run && run->callable);
     run->callable(0, 0);
     EXPECT_THAT(log.text(), ::testing::HasSubstr("black screen not available"));
@@ -144,13 +144,13 @@ TEST_F(BlockTest, LastRecordingIsPlayedOnlyWhenItIsAReadableFile) {
     const fs::path file = dir / "lesson.mp4";
     std::ofstream(file) << "x";
     for (const fs::path& path : {dir, dir / "gone.mp4", fs::path()}) {
-        settings.setString(app::setting::SET, "lastfile", path.string());
+        settings.setString(core::setting::SET, "lastfile", path.string());
         dispatch(msg::MsgMediaRecord, R"({"action":4})");
     }
     EXPECT_EQ(hub.size(), 0u);
-    settings.setString(app::setting::SET, "lastfile", file.string());
+    settings.setString(core::setting::SET, "lastfile", file.string());
     dispatch(msg::MsgMediaRecord, R"({"action":4})");
-    EXPECT_EQ(onlyText(ui::UM_PLAY_URL), file.string());
+    EXPECT_EQ(onlyText(core::UM_PLAY_URL), file.string());
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // mocks of the features, a log capture and a context wired to a RecordingHub.
 #pragma once
 
-#include "app/settings.h"
+#include "common/recording_hub.h"
+#include "core/overlay_flags.h"
+#include "core/settings.h"
 #include "net/json_text.h"
 #include "net/session_types.h"
 #include "protocol/fields.h"
@@ -10,8 +12,6 @@
 #include "support/logger.h"
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
-#include "ui/main/overlay_flags.h"
-#include "ui/main/recording_hub.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -48,7 +48,7 @@ struct RecordingSessionPort : net::SessionPort {
     uint32_t bound = 0;
 };
 
-struct MockInput : ui::RemoteInput {
+struct MockInput : core::RemoteInput {
     MOCK_METHOD(void, mouseEvent, (int, bool, float, float), (override));
     MOCK_METHOD(void, motionEvent, (int, bool, float, float), (override));
     MOCK_METHOD(void, rotateEvent, (float), (override));
@@ -57,21 +57,21 @@ struct MockInput : ui::RemoteInput {
     MOCK_METHOD(void, inputText, (const std::string&), (override));
     MOCK_METHOD(void, setVolume, (int), (override));
 };
-struct MockLiveStream : ui::LiveStream {
+struct MockLiveStream : core::LiveStream {
     MOCK_METHOD(void, liveRequest, (int, int), (override));
     MOCK_METHOD(bool, hasSubscription, (), (override));
     MOCK_METHOD(void, requestKeyFrame, (), (override));
     MOCK_METHOD(void, dropViewers, (), (override));
 };
-struct MockLiveView : ui::LiveView {
+struct MockLiveView : core::LiveView {
     MOCK_METHOD(void, videoData, (const uint8_t*, size_t), (override));
 };
-struct MockPhoneAudio : ui::PhoneAudio {
+struct MockPhoneAudio : core::PhoneAudio {
     MOCK_METHOD(void, start, (int, int, const uint8_t*, size_t), (override));
     MOCK_METHOD(void, data, (const uint8_t*, size_t), (override));
     MOCK_METHOD(void, stop, (), (override));
 };
-struct MockRecorder : ui::Recorder {
+struct MockRecorder : core::Recorder {
     MOCK_METHOD(void, start, (bool), (override));
     MOCK_METHOD(void, stop, (), (override));
     MOCK_METHOD(void, pause, (), (override));
@@ -79,35 +79,35 @@ struct MockRecorder : ui::Recorder {
     MOCK_METHOD(void, voiceData, (const uint8_t*, size_t), (override));
     MOCK_METHOD(void, endSilently, (), (override));
 };
-struct MockFiles : ui::FileReceiver {
+struct MockFiles : core::FileReceiver {
     MOCK_METHOD(void, fileMessage, (int, int, const Json::Value&, const uint8_t*, size_t), (override));
     MOCK_METHOD(void, openUrl, (const std::string&, int, bool), (override));
     MOCK_METHOD(void, closeAll, (), (override));
 };
-struct MockRemoteMedia : ui::RemoteMedia {
+struct MockRemoteMedia : core::RemoteMedia {
     MOCK_METHOD(void, readAnswer, (const uint8_t*, size_t), (override));
     MOCK_METHOD(void, seekDone, (), (override));
 };
-struct MockSlides : ui::SlideShow {
+struct MockSlides : core::SlideShow {
     MOCK_METHOD(void, attach, (), (override));
     MOCK_METHOD(void, gotoSlide, (int), (override));
 };
-struct MockBoard : ui::DrawingBoard {
+struct MockBoard : core::DrawingBoard {
     MOCK_METHOD(bool, isOpened, (), (override));
     MOCK_METHOD(void, setRotateAngle, (float), (override));
     MOCK_METHOD(void, setInputText, (const std::string&), (override));
     MOCK_METHOD(void, setAnime, (int), (override));
 };
-struct MockPhotoWall : ui::PhotoWall {
+struct MockPhotoWall : core::PhotoWall {
     MOCK_METHOD(void, show, (const std::vector<std::string>&, int), (override));
 };
-struct MockScreenshot : ui::ScreenshotSaver {
+struct MockScreenshot : core::ScreenshotSaver {
     MOCK_METHOD(bool, saveJpeg, (const std::string&), (override));
 };
-struct MockCursors : ui::CursorSchemes {
+struct MockCursors : core::CursorSchemes {
     MOCK_METHOD(void, apply, (int), (override));
 };
-struct MockIntegration : ui::Integration {
+struct MockIntegration : core::Integration {
     MOCK_METHOD(void, openEbook, (), (override));
     MOCK_METHOD(void, miracastDisplay, (), (override));
     MOCK_METHOD(void, postToWindow, (int64_t, uint32_t, int64_t, int64_t), (override));
@@ -147,20 +147,20 @@ using Nice = ::testing::NiceMock<T>;
 
 class DispatchTest : public ::testing::Test {
 protected:
-    using Summary = ui::RecordingHub::Summary;
+    using Summary = testing_support::RecordingHub::Summary;
     using Summaries = std::vector<Summary>;
 
     DispatchTest() {
         context.server = &server;
         context.hub = &hub;
         context.settings = &settings;
-        context.features = ui::Features{&input, &liveStream, &liveView, &phoneAudio, &recorder,
+        context.features = core::Features{&input, &liveStream, &liveView, &phoneAudio, &recorder,
                                         &files, &remoteMedia, &slides, &board, &photoWall,
                                         &screenshot, &cursors, &integration};
         context.monotonicMs = fakeNow;
-        ui::overlayFlags().spotlightActive = false;
+        core::overlayFlags().spotlightActive = false;
     }
-    ~DispatchTest() override { ui::overlayFlags().spotlightActive = false; }
+    ~DispatchTest() override { core::overlayFlags().spotlightActive = false; }
 
     // Dispatches `className` with the message given as JSON text.
     void dispatch(const std::string& className, const std::string& json = "{}", int socket = 7,
@@ -177,9 +177,9 @@ protected:
         EXPECT_EQ(0, ui::onSessionEvent(socket, &peer, "", Json::Value(), nullptr, 0, which, &context));
     }
 
-    ui::RecordingHub hub;
+    testing_support::RecordingHub hub;
     RecordingSessionPort server;
-    app::MemorySettings settings;
+    core::MemorySettings settings;
     Nice<MockInput> input;
     Nice<MockLiveStream> liveStream;
     Nice<MockLiveView> liveView;

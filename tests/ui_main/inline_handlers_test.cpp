@@ -137,7 +137,7 @@ TEST_F(DispatchTest, PexloLoginIsStoredCompactAndAnnouncedToTheClassroomServer) 
               "{\"dataLength\":0,\"token\":\"abc\",\"user\":\"t\xc3\xa9\"}");
 
     ::testing::Mock::VerifyAndClearExpectations(&integration);
-    settings.setInt(app::setting::Interop, "FSHWND", 0x1234567);
+    settings.setInt(core::setting::Interop, "FSHWND", 0x1234567);
     EXPECT_CALL(integration, postToWindow(0x1234567, 0x557u, 0, 0));
     dispatch(msg::MsgPexloAutoLogin, json);
 }

@@ -24,7 +24,7 @@ TEST_P(WrongTypes, MessageIsDroppedWithALogLineAndTheNextOneWorks) {
     EXPECT_THAT(log.text(), ::testing::HasSubstr(std::string("socket 42: ") + GetParam().className));
 
     dispatch(msg::MsgSpot, R"({"action":1})", 42);
-    EXPECT_EQ(hub.summaries(), (Summaries{{ui::UM_SPOT, 1, 0}}));
+    EXPECT_EQ(hub.summaries(), (Summaries{{core::UM_SPOT, 1, 0}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Dispatcher, WrongTypes, ::testing::Values(
@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(Dispatcher, WrongTypes, ::testing::Values(
     ClassAndJson{msg::MsgPCCamera, "[1,2]"}));  // not an object at all
 
 TEST_F(DispatchTest, MissingFeaturesAreLoggedByName) {
-    context.features = ui::Features{};
+    context.features = core::Features{};
     context.settings = nullptr;
     context.hub = nullptr;
     const ClassAndJson every[] = {

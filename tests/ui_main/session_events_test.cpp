@@ -5,30 +5,30 @@ namespace dispatch_test {
 namespace {
 
 using ::testing::InSequence;
-using namespace ui;  // UM_* names
+using ui::onSessionEvent;
 
 constexpr int kReady = net::kClientReady;
 constexpr int kGone = net::kClientGone;
 
 TEST_F(DispatchTest, ReadyPhoneGetsCursorStateAndKeyFrame) {
     server.admins = {5};
-    settings.setInt(app::setting::SET, "SHOW_CURSOR", 1);
-    settings.setInt(app::setting::SET, "CURSOR", 3);
+    settings.setInt(core::setting::SET, "SHOW_CURSOR", 1);
+    settings.setInt(core::setting::SET, "CURSOR", 3);
     EXPECT_CALL(cursors, apply(3)).Times(2);
     EXPECT_CALL(liveStream, hasSubscription()).WillOnce(Return(true)).WillRepeatedly(Return(false));
     EXPECT_CALL(liveStream, requestKeyFrame()).Times(1);
 
     event(5, kReady, inet_addr("192.168.1.20"));
     event(6, kReady, inet_addr("10.0.0.9"));
-    EXPECT_EQ(hub.summaries(), (Summaries{{UM_CLIENT_STATE, 1, inet_addr("192.168.1.20")},
-                                          {UM_CLIENT_STATE, 2, inet_addr("10.0.0.9")}}));
+    EXPECT_EQ(hub.summaries(), (Summaries{{core::UM_CLIENT_STATE, 1, inet_addr("192.168.1.20")},
+                                          {core::UM_CLIENT_STATE, 2, inet_addr("10.0.0.9")}}));
 
     // SHOW_CURSOR off: no scheme; CURSOR alone defaults to 9.
-    settings.setInt(app::setting::SET, "SHOW_CURSOR", 0);
+    settings.setInt(core::setting::SET, "SHOW_CURSOR", 0);
     event(6, kReady);
     ::testing::Mock::VerifyAndClearExpectations(&cursors);
-    app::MemorySettings fresh;
-    fresh.setInt(app::setting::SET, "SHOW_CURSOR", 1);
+    core::MemorySettings fresh;
+    fresh.setInt(core::setting::SET, "SHOW_CURSOR", 1);
     context.settings = &fresh;
     EXPECT_CALL(cursors, apply(9));
     event(6, kReady);
@@ -46,8 +46,8 @@ TEST_F(DispatchTest, AdminGonePostsFiveMessagesInOrderAndReleasesThePhone) {
     }
     LogCapture log;
     event(5, kGone);
-    EXPECT_EQ(hub.summaries(), (Summaries{{UM_CLIENT_STATE, 0, 0}, {UM_MEDIA_CLOSE, 0, 0},
-                                          {UM_DRAWING_BOARD, 2, 0}, {UM_SPOT, 0, 0}, {UM_BRUSH, 0, 0}}));
+    EXPECT_EQ(hub.summaries(), (Summaries{{core::UM_CLIENT_STATE, 0, 0}, {core::UM_MEDIA_CLOSE, 0, 0},
+                                          {core::UM_DRAWING_BOARD, 2, 0}, {core::UM_SPOT, 0, 0}, {core::UM_BRUSH, 0, 0}}));
     EXPECT_THAT(log.text(), ::testing::HasSubstr("client disconnected"));
 }
 
@@ -61,7 +61,7 @@ TEST_F(DispatchTest, OtherPhoneGoneClosesTheLiveViewOnlyWhenItIsTheSource) {
     event(6, kGone);
     EXPECT_EQ(hub.size(), 0u);
     event(9, kGone);
-    EXPECT_EQ(hub.summaries(), (Summaries{{UM_MEDIA_CLOSE, 0, 0}}));
+    EXPECT_EQ(hub.summaries(), (Summaries{{core::UM_MEDIA_CLOSE, 0, 0}}));
     // Forgotten with its phone: a later session on socket 9 leaving closes nothing.
     hub.clear();
     event(9, kGone);
@@ -81,14 +81,14 @@ TEST_F(DispatchTest, MessageEventIsDispatchedAndMissingPeerReadsAsZero) {
     EXPECT_EQ(0, onSessionEvent(3, nullptr, msg::MsgPCCamera, Json::Value(Json::objectValue),
                                 nullptr, 0, net::kMessage, &context));
     EXPECT_EQ(0, onSessionEvent(3, nullptr, "", Json::Value(), nullptr, 0, kReady, &context));
-    EXPECT_EQ(hub.summaries(), (Summaries{{UM_PC_CAMERA, 0, 0}, {UM_CLIENT_STATE, 2, 0}}));
+    EXPECT_EQ(hub.summaries(), (Summaries{{core::UM_PC_CAMERA, 0, 0}, {core::UM_CLIENT_STATE, 2, 0}}));
 }
 
 TEST_F(DispatchTest, EventsWithoutFeaturesOrHubDoNotFail) {
-    context.features = Features{};
+    context.features = core::Features{};
     context.hub = nullptr;
     server.admins = {5};
-    settings.setInt(app::setting::SET, "SHOW_CURSOR", 1);
+    settings.setInt(core::setting::SET, "SHOW_CURSOR", 1);
     event(5, kReady);
     event(5, kGone);
     EXPECT_EQ(hub.size(), 0u);

@@ -2,6 +2,7 @@
 
 #include "app/program/screenshot_saver.h"
 #include "capture/screen_capture_service.h"
+#include "core/window_messages.h"
 #include "input/presentation_cursor.h"
 #include "input/qt_clipboard.h"
 #include "input/remote_input.h"
@@ -18,13 +19,12 @@
 #include "support/logger.h"
 #include "support/strings.h"
 #include "ui/main/command_context.h"
-#include "ui/main/window_messages.h"
 
 namespace app {
 
 struct FeatureSet::Impl {
     FeatureSetDeps deps;
-    ui::MainHub* hub = nullptr;
+    core::MainHub* hub = nullptr;
 
     std::unique_ptr<platform::CursorControl> cursorControl;
     std::unique_ptr<platform::ScreenInfo> screenInfo;
@@ -71,11 +71,11 @@ void FeatureSet::start() {
         LOGOUT("live stream service not available");
 
     // Lesson recorder.
-    ui::Integration* integration = i.deps.integration;
+    core::Integration* integration = i.deps.integration;
     i.recorder = std::make_unique<record::LessonRecorder>(
         *i.deps.settings, i.deps.docDir, i.deps.server, capture::service(),
         [integration](int64_t window, bool finished) {
-            if (integration) integration->postToWindow(window, ui::UM_RECORD_STOP, finished ? 1 : 0, 0);
+            if (integration) integration->postToWindow(window, core::UM_RECORD_STOP, finished ? 1 : 0, 0);
         });
     context.features.recorder = i.recorder.get();
     if (i.deps.server) i.deps.server->setRecorder(i.recorder.get());
@@ -87,7 +87,7 @@ void FeatureSet::start() {
     context.features.screenshot = &i.screenshot;
 }
 
-void FeatureSet::setHub(ui::MainHub* hub) {
+void FeatureSet::setHub(core::MainHub* hub) {
     Impl& i = *impl_;
     i.hub = hub;
     ui::CommandContext& context = *i.deps.context;

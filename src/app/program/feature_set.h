@@ -9,7 +9,9 @@
 #include <memory>
 #include <string>
 
-namespace app {
+namespace core {
+class Integration;
+class MainHub;
 class Settings;
 }
 namespace net {
@@ -20,22 +22,20 @@ class ThreadPool;
 }
 namespace ui {
 struct CommandContext;
-class Integration;
-class MainHub;
 }
 
 namespace app {
 
 struct FeatureSetDeps {
     std::string programDir;
-    Settings* settings = nullptr;
+    core::Settings* settings = nullptr;
     net::SessionServer* server = nullptr;
     bool serverStarted = false;
     support::ThreadPool* threadPool = nullptr;
     ui::CommandContext* context = nullptr;
     std::function<std::string()> docDir;
     std::string productId;
-    ui::Integration* integration = nullptr;
+    core::Integration* integration = nullptr;
 };
 
 class FeatureSet {
@@ -47,7 +47,7 @@ public:
     // context's feature table.
     void start();
     // The hub exists: features that post to it get it now.
-    void setHub(ui::MainHub* hub);
+    void setHub(core::MainHub* hub);
     ui::HubWindows windows();
 
     void forceEncoderClose();

@@ -1,7 +1,7 @@
 #include "app/program/hub_link.h"
 
+#include "core/window_messages.h"
 #include "support/files.h"
-#include "ui/main/window_messages.h"
 
 #include <cstring>
 #include <sys/socket.h>
@@ -53,8 +53,8 @@ bool postToRunningInstance(uint32_t message, int64_t wParam, int64_t lParam,
 }
 
 bool isHubSocketMessage(uint32_t message) {
-    return message == ui::UM_QUIT || message == ui::UM_SHOW_CONNECT ||
-           message == ui::UM_ENCODER_CLOSE || message == ui::UM_RECORD_STOP;
+    return message == core::UM_QUIT || message == core::UM_SHOW_CONNECT ||
+           message == core::UM_ENCODER_CLOSE || message == core::UM_RECORD_STOP;
 }
 
 }  // namespace app

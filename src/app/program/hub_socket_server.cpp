@@ -1,8 +1,8 @@
 #include "app/program/hub_socket_server.h"
 
 #include "app/program/hub_link.h"
+#include "core/main_hub.h"
 #include "support/logger.h"
-#include "ui/main/main_hub.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -17,7 +17,7 @@ namespace {
 constexpr qint64 kMaxBytesPerConnection = 64 * kHubRecordSize;
 }  // namespace
 
-HubSocketServer::HubSocketServer(ui::MainHub& hub, QObject* parent)
+HubSocketServer::HubSocketServer(core::MainHub& hub, QObject* parent)
     : QObject(parent), hub_(hub), server_(std::make_unique<QLocalServer>()) {
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_.get(), &QLocalServer::newConnection, this, [this] { accept(); });

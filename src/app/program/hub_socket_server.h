@@ -10,7 +10,7 @@
 class QLocalServer;
 class QLocalSocket;
 
-namespace ui {
+namespace core {
 class MainHub;
 }
 
@@ -19,7 +19,7 @@ namespace app {
 class HubSocketServer : public QObject {
     Q_OBJECT
 public:
-    explicit HubSocketServer(ui::MainHub& hub, QObject* parent = nullptr);
+    explicit HubSocketServer(core::MainHub& hub, QObject* parent = nullptr);
     ~HubSocketServer() override;
     // Replaces a stale socket file (the caller holds the single-instance lock).
     bool listen(const std::string& path);
@@ -29,7 +29,7 @@ private:
     void accept();
     void readFrom(QLocalSocket* socket);
 
-    ui::MainHub& hub_;
+    core::MainHub& hub_;
     std::unique_ptr<QLocalServer> server_;
     std::string path_;
 };

@@ -12,8 +12,9 @@
 #include "app/program/hub_link.h"
 #include "app/program/hub_socket_server.h"
 #include "app/program/qt_main_hub.h"
-#include "app/settings.h"
 #include "app/single_instance.h"
+#include "core/settings.h"
+#include "core/window_messages.h"
 #include "net/session_server.h"
 #include "platform/network_adapters.h"
 #include "platform/screen_info.h"
@@ -27,7 +28,6 @@
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
 #include "ui/main/drawing_board_bridge.h"
-#include "ui/main/window_messages.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -89,7 +89,7 @@ struct Lumacro3App::State {
     SingleInstance instance;
 
     std::unique_ptr<QApplication> qapp;
-    std::unique_ptr<Settings> settings;
+    std::unique_ptr<core::Settings> settings;
     std::unique_ptr<AppSettings> values;
     std::unique_ptr<platform::NetworkAdapters> adapters;
     std::unique_ptr<platform::ScreenInfo> screen;
@@ -140,7 +140,7 @@ int Lumacro3App::run(int argc, char** argv) {
 int Lumacro3App::secondInstance() {
     State& s = *s_;
     if (asksToQuit(s.arguments)) {
-        if (!postToRunningInstance(ui::UM_QUIT)) LOGOUT("no running instance answered");
+        if (!postToRunningInstance(core::UM_QUIT)) LOGOUT("no running instance answered");
         return 0;
     }
     IniSettings settings;
@@ -153,7 +153,7 @@ int Lumacro3App::secondInstance() {
         // The classroom server outlives this short-lived process.
         return 0;
     }
-    postToRunningInstance(ui::UM_SHOW_CONNECT);
+    postToRunningInstance(core::UM_SHOW_CONNECT);
     return 0;
 }
 
@@ -257,7 +257,7 @@ void Lumacro3App::watchTerminationSignals() {
         while (::read(signalPipe[0], buf, sizeof buf) > 0) {
         }
         LOGOUT("termination signal, quitting");
-        if (s.hub) s.hub->post(ui::UM_QUIT, 0, 0);
+        if (s.hub) s.hub->post(core::UM_QUIT, 0, 0);
     });
     std::signal(SIGINT, onTerminationSignal);
     std::signal(SIGTERM, onTerminationSignal);

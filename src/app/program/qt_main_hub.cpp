@@ -1,7 +1,7 @@
 #include "app/program/qt_main_hub.h"
 
 #include "app/program/tray_icon.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "net/session_server.h"
 #include "platform/network_adapters.h"
 #include "protocol/fields.h"
@@ -37,7 +37,7 @@ struct SendWaiter {
 };
 
 struct HubEvent : QEvent {
-    HubEvent(uint32_t m, int64_t w, int64_t l, std::unique_ptr<ui::HeapBlock> b,
+    HubEvent(uint32_t m, int64_t w, int64_t l, std::unique_ptr<core::HeapBlock> b,
              std::shared_ptr<SendWaiter> waiter = nullptr)
         : QEvent(kHubEvent), message(m), wParam(w), lParam(l), block(std::move(b)),
           waiter(std::move(waiter)) {}
@@ -53,7 +53,7 @@ struct HubEvent : QEvent {
     uint32_t message;
     int64_t wParam;
     int64_t lParam;
-    std::unique_ptr<ui::HeapBlock> block;
+    std::unique_ptr<core::HeapBlock> block;
     std::shared_ptr<SendWaiter> waiter;
 };
 
@@ -86,7 +86,7 @@ void QtMainHub::postFromLibrary(void* hub, uint32_t message, int64_t wParam, int
 }
 
 void QtMainHub::post(uint32_t message, int64_t wParam, int64_t lParam,
-                     std::unique_ptr<ui::HeapBlock> block) {
+                     std::unique_ptr<core::HeapBlock> block) {
     if (closing_) return;  // the block is freed here
     QCoreApplication::postEvent(this, new HubEvent(message, wParam, lParam, std::move(block)));
 }
@@ -123,28 +123,28 @@ void QtMainHub::broadcast(const char* className, const Json::Value& message) {
 }
 
 void QtMainHub::handle(uint32_t message, int64_t wParam, int64_t lParam,
-                       std::unique_ptr<ui::HeapBlock> block) {
+                       std::unique_ptr<core::HeapBlock> block) {
     ui::HubWindows& w = deps_.windows;
     switch (message) {
-    case ui::UM_RUN_ON_UI:
-        if (auto* run = dynamic_cast<ui::RunOnUiBlock*>(block.get()); run && run->callable)
+    case core::UM_RUN_ON_UI:
+        if (auto* run = dynamic_cast<core::RunOnUiBlock*>(block.get()); run && run->callable)
             run->callable(run->first, run->second);
         break;
-    case ui::UM_QUIT:
+    case core::UM_QUIT:
         quit();
         break;
-    case ui::UM_TRAY:
+    case core::UM_TRAY:
         trayActivated(lParam);
         break;
-    case ui::UM_PLAY_URL:
-    case ui::UM_MEDIA_CLOSE:
-    case ui::UM_MEDIA_SEEK:
+    case core::UM_PLAY_URL:
+    case core::UM_MEDIA_CLOSE:
+    case core::UM_MEDIA_SEEK:
         if (w.mediaPlayer)
             w.mediaPlayer->handle(message, wParam, lParam, std::move(block));
         else
-            LOGOUT("media player not available: %s", ui::windowMessageName(message));
+            LOGOUT("media player not available: %s", core::windowMessageName(message));
         break;
-    case ui::UM_MEDIA_PAUSE:
+    case core::UM_MEDIA_PAUSE:
         if (!w.mediaPlayer) {
             LOGOUT("media player not available: UM_MEDIA_PAUSE");
             break;
@@ -160,48 +160,48 @@ void QtMainHub::handle(uint32_t message, int64_t wParam, int64_t lParam,
         else
             mediaTimer_.start();
         break;
-    case ui::UM_PAINTER:
+    case core::UM_PAINTER:
         if (!deps_.drawingBoard) break;
-        if (auto* path = dynamic_cast<ui::TextBlock*>(block.get()))
+        if (auto* path = dynamic_cast<core::TextBlock*>(block.get()))
             deps_.drawingBoard->insertImage(path->text);
         else
             deps_.drawingBoard->closePainter();
         break;
-    case ui::UM_LIVE_OPEN:
+    case core::UM_LIVE_OPEN:
         liveOpen(wParam, lParam);
         break;
-    case ui::UM_BRUSH:
-        if (wParam == 1 && visible(w.spotlight)) w.spotlight->handle(ui::UM_SPOT, 0, 0, nullptr);
+    case core::UM_BRUSH:
+        if (wParam == 1 && visible(w.spotlight)) w.spotlight->handle(core::UM_SPOT, 0, 0, nullptr);
         if (w.annotation)
             w.annotation->handle(message, wParam, lParam, std::move(block));
         else if (wParam != 4)
             LOGOUT("annotation overlay not available: %lld", static_cast<long long>(wParam));
         break;
-    case ui::UM_SPOT:
-        if (wParam == 1 && visible(w.annotation)) w.annotation->handle(ui::UM_BRUSH, 0, 0, nullptr);
+    case core::UM_SPOT:
+        if (wParam == 1 && visible(w.annotation)) w.annotation->handle(core::UM_BRUSH, 0, 0, nullptr);
         if (w.spotlight)
             w.spotlight->handle(message, wParam, lParam, std::move(block));
         else
             LOGOUT("spotlight not available: %lld", static_cast<long long>(wParam));
         break;
-    case ui::UM_MEDIA_OPEN:
+    case core::UM_MEDIA_OPEN:
         mediaOpen(wParam, std::move(block));
         break;
-    case ui::UM_SHOW_CONNECT:
+    case core::UM_SHOW_CONNECT:
         LOGOUT("UM_SHOW_CONNECT");
         QTimer::singleShot(50, this, [this] { showConnect(); });
         break;
-    case ui::UM_CLIENT_STATE:
+    case core::UM_CLIENT_STATE:
         clientState(wParam, lParam);
         break;
-    case ui::UM_PC_CAMERA:
+    case core::UM_PC_CAMERA:
         if (w.camera)
             w.camera->handle(message, wParam, lParam, nullptr);
         else
             LOGOUT("PC camera not available");
         break;
-    case ui::UM_GLASS:
-        if (wParam && visible(w.spotlight)) w.spotlight->handle(ui::UM_SPOT, 0, 0, nullptr);
+    case core::UM_GLASS:
+        if (wParam && visible(w.spotlight)) w.spotlight->handle(core::UM_SPOT, 0, 0, nullptr);
         if (!w.magnifier) {
             LOGOUT("magnifier not available");
         } else if (wParam) {
@@ -210,16 +210,16 @@ void QtMainHub::handle(uint32_t message, int64_t wParam, int64_t lParam,
             w.magnifier->hideWindow();
         }
         break;
-    case ui::UM_ENCODER_CLOSE:
+    case core::UM_ENCODER_CLOSE:
         if (deps_.encoderClose) deps_.encoderClose();
         break;
-    case ui::UM_EDIT_TEXT_END: {
+    case core::UM_EDIT_TEXT_END: {
         Json::Value text(Json::objectValue);
         text[f::content] = "";
         broadcast(protocol::MsgEditText, text);
         break;
     }
-    case ui::UM_DRAWING_BOARD:
+    case core::UM_DRAWING_BOARD:
         if (wParam == 1) {
             if (deps_.drawingBoard) {
                 if (lParam)
@@ -235,11 +235,11 @@ void QtMainHub::handle(uint32_t message, int64_t wParam, int64_t lParam,
             broadcast(protocol::MsgDrawingBoardState, state);
         }
         break;
-    case ui::UM_RECORD_STOP:
+    case core::UM_RECORD_STOP:
         if (deps_.recordStop) deps_.recordStop();
         break;
     default:
-        LOGOUT("hub: unhandled message %s", ui::windowMessageName(message));
+        LOGOUT("hub: unhandled message %s", core::windowMessageName(message));
         break;
     }
 }
@@ -252,7 +252,7 @@ void QtMainHub::stopMediaAndOverlays() {
     if (visible(w.spotlight)) w.spotlight->hideWindow();
 }
 
-void QtMainHub::mediaOpen(int64_t wParam, std::unique_ptr<ui::HeapBlock> block) {
+void QtMainHub::mediaOpen(int64_t wParam, std::unique_ptr<core::HeapBlock> block) {
     if (wParam != 0) return;
     stopMediaAndOverlays();
     ui::MediaPlayerWindow* player = deps_.windows.mediaPlayer;
@@ -260,7 +260,7 @@ void QtMainHub::mediaOpen(int64_t wParam, std::unique_ptr<ui::HeapBlock> block) 
         LOGOUT("media player not available: UM_MEDIA_OPEN");
         return;
     }
-    player->handle(ui::UM_MEDIA_OPEN, 0, 0, std::move(block));
+    player->handle(core::UM_MEDIA_OPEN, 0, 0, std::move(block));
     Json::Value state(Json::objectValue);
     state[f::state] = 1;
     broadcast(protocol::MsgMediaPlayState, state);
@@ -352,7 +352,7 @@ bool QtMainHub::checkNetwork() {
         if (address == bound) return false;
     LOGOUT("network address lost, restarting");
     if (deps_.restartProgram) deps_.restartProgram();
-    post(ui::UM_QUIT, 0, 0);
+    post(core::UM_QUIT, 0, 0);
     return true;
 }
 
@@ -387,14 +387,14 @@ void QtMainHub::create() {
             if (deps_.server) deps_.server->disconnectAll();
         };
         actions.exit = [this] { quit(); };
-        actions.activated = [this](int64_t mouseMessage) { post(ui::UM_TRAY, 128, mouseMessage); };
+        actions.activated = [this](int64_t mouseMessage) { post(core::UM_TRAY, 128, mouseMessage); };
         tray_ = std::make_unique<TrayIcon>(deps_.productName, std::move(actions));
     }
-    if (!deps_.settings || deps_.settings->getInt(setting::SET, "AUTO_HIDE", 0) == 0)
+    if (!deps_.settings || deps_.settings->getInt(core::setting::SET, "AUTO_HIDE", 0) == 0)
         connectTimer_.start();
     networkTimer_.start();
     // No window handles here: the process id stands for the running main window.
-    if (deps_.settings) deps_.settings->setInt(setting::SET, "MAINWND", ::getpid());
+    if (deps_.settings) deps_.settings->setInt(core::setting::SET, "MAINWND", ::getpid());
     LOGOUT("main window created");
 }
 
@@ -405,7 +405,7 @@ void QtMainHub::destroy() {
     QCoreApplication::removePostedEvents(this, kHubEvent);
     if (!created_ || destroyed_) return;
     destroyed_ = true;
-    if (deps_.settings) deps_.settings->setInt(setting::SET, "MAINWND", 0);
+    if (deps_.settings) deps_.settings->setInt(core::setting::SET, "MAINWND", 0);
     if (deps_.encoderClose) deps_.encoderClose();
     tray_.reset();
     if (deps_.server) deps_.server->halt();

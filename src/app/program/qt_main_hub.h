@@ -4,9 +4,9 @@
 // message to the feature window that owns it.
 #pragma once
 
+#include "core/main_hub.h"
 #include "ui/main/drawing_board_api.h"
 #include "ui/main/hub_windows.h"
-#include "ui/main/main_hub.h"
 
 #include <QObject>
 #include <QTimer>
@@ -20,6 +20,9 @@
 
 class QEventLoop;
 
+namespace core {
+class Settings;
+}
 namespace net {
 class SessionServer;
 }
@@ -32,12 +35,11 @@ class DrawingBoardBridge;
 
 namespace app {
 
-class Settings;
 class TrayIcon;
 
 struct HubDependencies {
     net::SessionServer* server = nullptr;  // may be null (no network at start)
-    Settings* settings = nullptr;
+    core::Settings* settings = nullptr;
     platform::NetworkAdapters* adapters = nullptr;
     ui::HubWindows windows;
     ui::DrawingBoardBridge* drawingBoard = nullptr;
@@ -58,15 +60,15 @@ struct HubDependencies {
     bool showTray = true;
 };
 
-class QtMainHub : public QObject, public ui::MainHub {
+class QtMainHub : public QObject, public core::MainHub {
     Q_OBJECT
 public:
     explicit QtMainHub(HubDependencies deps, QObject* parent = nullptr);
     ~QtMainHub() override;
 
-    // ui::MainHub: safe from any thread.
+    // core::MainHub: safe from any thread.
     void post(uint32_t message, int64_t wParam, int64_t lParam,
-              std::unique_ptr<ui::HeapBlock> block = nullptr) override;
+              std::unique_ptr<core::HeapBlock> block = nullptr) override;
     void send(uint32_t message, int64_t wParam, int64_t lParam) override;
 
     // Window creation: drawing board, tray, timers, MAINWND.
@@ -101,9 +103,9 @@ protected:
 
 private:
     void handle(uint32_t message, int64_t wParam, int64_t lParam,
-                std::unique_ptr<ui::HeapBlock> block);
+                std::unique_ptr<core::HeapBlock> block);
     void clientState(int64_t state, int64_t address);
-    void mediaOpen(int64_t wParam, std::unique_ptr<ui::HeapBlock> block);
+    void mediaOpen(int64_t wParam, std::unique_ptr<core::HeapBlock> block);
     void liveOpen(int64_t wParam, int64_t lParam);
     void stopMediaAndOverlays();
     void showConnect();

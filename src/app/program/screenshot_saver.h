@@ -2,14 +2,14 @@
 // platform's screen grabber (any thread).
 #pragma once
 
-#include "ui/main/features.h"
+#include "core/features.h"
 
 #include <mutex>
 #include <string>
 
 namespace app {
 
-class JpegScreenshotSaver : public ui::ScreenshotSaver {
+class JpegScreenshotSaver : public core::ScreenshotSaver {
 public:
     bool saveJpeg(const std::string& path) override;
 

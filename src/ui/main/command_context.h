@@ -3,9 +3,9 @@
 // features, and holds the dispatcher's own state.
 #pragma once
 
-#include "app/settings.h"
-#include "ui/main/features.h"
-#include "ui/main/main_hub.h"
+#include "core/features.h"
+#include "core/main_hub.h"
+#include "core/settings.h"
 
 #include <atomic>
 #include <cstdint>
@@ -19,9 +19,9 @@ namespace ui {
 
 struct CommandContext {
     net::SessionPort* server = nullptr;
-    MainHub* hub = nullptr;
-    app::Settings* settings = nullptr;
-    Features features;
+    core::MainHub* hub = nullptr;
+    core::Settings* settings = nullptr;
+    core::Features features;
 
     // The document folder (setting DOC_DIR with its default), as the
     // application resolves it.

@@ -2,8 +2,8 @@
 // they share and the handler of each routed class.
 #pragma once
 
+#include "core/heap_blocks.h"
 #include "ui/main/command_context.h"
-#include "ui/main/heap_blocks.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +43,7 @@ inline constexpr const char kPexloStartup[] = "pexloStartup";
 
 // Posts to the hub; logs when the context has no hub.
 void post(const Request& request, uint32_t message, int64_t wParam, int64_t lParam,
-          std::unique_ptr<HeapBlock> block = nullptr);
+          std::unique_ptr<core::HeapBlock> block = nullptr);
 // Logs "<feature> not available: <class>".
 void unavailable(const char* feature, const Request& request);
 // Broadcasts a message with one integer "state" to every session.

@@ -1,8 +1,9 @@
 // Pointer, keys, text and volume: run inline on the receive thread.
+#include "core/overlay_flags.h"
+#include "core/round_delta.h"
 #include "protocol/fields.h"
 #include "ui/main/dispatch_handlers.h"
 #include "ui/main/dispatcher.h"
-#include "ui/main/overlay_flags.h"
 
 namespace ui::dispatch {
 
@@ -29,17 +30,17 @@ constexpr int kMouseMove = 4;
 void handleMouseEvent(const Request& request) {
     const Pointer p = readPointer(request.message);
     if (p.action == kMouseMove) {
-        const int dx = roundDelta(p.dx);
-        const int dy = roundDelta(p.dy);
+        const int dx = core::roundDelta(p.dx);
+        const int dy = core::roundDelta(p.dy);
         if (dx == 0 && dy == 0)
             return;
         // While the spotlight is shown a move steers it instead of the cursor.
-        if (overlayFlags().spotlightActive.load()) {
-            post(request, UM_SPOT, 5, packSigned16(dx, dy));
+        if (core::overlayFlags().spotlightActive.load()) {
+            post(request, core::UM_SPOT, 5, packSigned16(dx, dy));
             return;
         }
     }
-    RemoteInput* input = request.context.features.input;
+    core::RemoteInput* input = request.context.features.input;
     if (!input)
         return unavailable("input", request);
     input->mouseEvent(p.action, p.absolute, p.dx, p.dy);
@@ -47,7 +48,7 @@ void handleMouseEvent(const Request& request) {
 
 void handleMotionEvent(const Request& request) {
     const Pointer p = readPointer(request.message);
-    RemoteInput* input = request.context.features.input;
+    core::RemoteInput* input = request.context.features.input;
     if (!input)
         return unavailable("input", request);
     input->motionEvent(p.action, p.absolute, p.dx, p.dy);
@@ -55,7 +56,7 @@ void handleMotionEvent(const Request& request) {
 
 void handleRotateEvent(const Request& request) {
     const float degree = request.message[field::degree].asFloat();
-    RemoteInput* input = request.context.features.input;
+    core::RemoteInput* input = request.context.features.input;
     if (!input)
         return unavailable("input", request);
     input->rotateEvent(degree);
@@ -63,7 +64,7 @@ void handleRotateEvent(const Request& request) {
 
 void handleKeyEvent(const Request& request) {
     const int keyCode = request.message[field::keyCode].asInt();
-    RemoteInput* input = request.context.features.input;
+    core::RemoteInput* input = request.context.features.input;
     if (!input)
         return unavailable("input", request);
     input->keyEvent(keyCode);
@@ -75,7 +76,7 @@ void handleKeyEventEx(const Request& request) {
     const bool shift = m[field::shift].asBool();
     const bool ctrl = m[field::ctrl].asBool();
     const bool alt = m[field::alt].asBool();
-    RemoteInput* input = request.context.features.input;
+    core::RemoteInput* input = request.context.features.input;
     if (!input)
         return unavailable("input", request);
     input->keyEventEx(keyCode, shift, ctrl, alt);
@@ -83,7 +84,7 @@ void handleKeyEventEx(const Request& request) {
 
 void handleInputText(const Request& request) {
     const std::string text = request.message[field::text].asString();
-    RemoteInput* input = request.context.features.input;
+    core::RemoteInput* input = request.context.features.input;
     if (!input)
         return unavailable("input", request);
     input->inputText(text);
@@ -91,7 +92,7 @@ void handleInputText(const Request& request) {
 
 void handleVolume(const Request& request) {
     const int volume = request.message[field::volume].asInt();
-    RemoteInput* input = request.context.features.input;
+    core::RemoteInput* input = request.context.features.input;
     if (!input)
         return unavailable("input", request);
     input->setVolume(volume);

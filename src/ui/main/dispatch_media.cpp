@@ -1,5 +1,5 @@
 // Live pictures, phone audio, the media player and the lesson recorder.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "protocol/fields.h"
 #include "protocol/message_names.h"
 #include "support/logger.h"
@@ -25,7 +25,7 @@ bool isReadableFile(const std::string& path) {
 
 void handleLive(const Request& request) {
     const int action = request.message[field::action].asInt();
-    LiveStream* live = request.context.features.liveStream;
+    core::LiveStream* live = request.context.features.liveStream;
     if (!live)
         return unavailable("live stream", request);
     live->liveRequest(request.socket, action);
@@ -37,7 +37,7 @@ void handleLiveOpen(const Request& request) {
     const int64_t height = m[field::height].asInt();
     const int codecId = m[field::codecId].asInt();
     const int pixelFormat = m[field::pixelFormat].asInt();
-    post(request, UM_LIVE_OPEN, width + (height << 16), ((codecId & 3) << 1) | (pixelFormat & 1));
+    post(request, core::UM_LIVE_OPEN, width + (height << 16), ((codecId & 3) << 1) | (pixelFormat & 1));
     request.context.liveSourceSocket.store(request.socket);
 }
 
@@ -45,35 +45,35 @@ void handleLiveData(const Request& request) {
     // Flags of 2 and above mark data that is not video.
     if (request.message[field::flag].asInt() >= 2)
         return;
-    LiveView* view = request.context.features.liveView;
+    core::LiveView* view = request.context.features.liveView;
     if (!view)
         return unavailable("live view", request);
     view->videoData(request.data, request.dataLength);
 }
 
 void handleLiveClose(const Request& request) {
-    post(request, UM_MEDIA_CLOSE, 0, 0);
+    post(request, core::UM_MEDIA_CLOSE, 0, 0);
     request.context.liveSourceSocket.store(-1);
 }
 
 void handleAudioPlayStart(const Request& request) {
     const int channels = request.message[field::channels].asInt();
     const int sampleRate = request.message[field::sampleRate].asInt();
-    PhoneAudio* audio = request.context.features.phoneAudio;
+    core::PhoneAudio* audio = request.context.features.phoneAudio;
     if (!audio)
         return unavailable("phone audio", request);
     audio->start(channels, sampleRate, request.data, request.dataLength);
 }
 
 void handleAudioPlayData(const Request& request) {
-    PhoneAudio* audio = request.context.features.phoneAudio;
+    core::PhoneAudio* audio = request.context.features.phoneAudio;
     if (!audio)
         return unavailable("phone audio", request);
     audio->data(request.data, request.dataLength);
 }
 
 void handleAudioPlayStop(const Request& request) {
-    PhoneAudio* audio = request.context.features.phoneAudio;
+    core::PhoneAudio* audio = request.context.features.phoneAudio;
     if (!audio)
         return unavailable("phone audio", request);
     audio->stop();
@@ -82,18 +82,18 @@ void handleAudioPlayStop(const Request& request) {
 void handleMediaPlay(const Request& request) {
     switch (request.message[field::action].asInt()) {
     case 0:
-        post(request, UM_MEDIA_CLOSE, 0, 0);
+        post(request, core::UM_MEDIA_CLOSE, 0, 0);
         break;
     case 2:
-        post(request, UM_MEDIA_PAUSE, 1, 0);
+        post(request, core::UM_MEDIA_PAUSE, 1, 0);
         break;
     case 3:
-        post(request, UM_MEDIA_PAUSE, 0, 0);
+        post(request, core::UM_MEDIA_PAUSE, 0, 0);
         break;
     case 4: {
-        auto block = std::make_unique<PositionBlock>();
+        auto block = std::make_unique<core::PositionBlock>();
         block->position = request.message[field::position].asInt64();
-        post(request, UM_MEDIA_SEEK, 0, 0, std::move(block));
+        post(request, core::UM_MEDIA_SEEK, 0, 0, std::move(block));
         break;
     }
     default:
@@ -105,10 +105,10 @@ void handleMediaPlayer(const Request& request) {
     const Json::Value& m = request.message;
     switch (m[field::action].asInt()) {
     case 0: {
-        auto block = std::make_unique<MediaFileBlock>();
-        block->name = support::truncateUtf16Units(m[field::fileName].asString(), kMediaFileNameUnits);
+        auto block = std::make_unique<core::MediaFileBlock>();
+        block->name = support::truncateUtf16Units(m[field::fileName].asString(), core::kMediaFileNameUnits);
         block->size = m[field::fileSize].asInt64();
-        post(request, UM_MEDIA_OPEN, 0, 0, std::move(block));
+        post(request, core::UM_MEDIA_OPEN, 0, 0, std::move(block));
         break;
     }
     case 2:
@@ -134,18 +134,18 @@ void handleMediaRecord(const Request& request) {
         // Play the last recording, when it is still there.
         if (!context.settings)
             return unavailable("settings", request);
-        const std::string path = context.settings->getString(app::setting::SET, kLastFile, "");
+        const std::string path = context.settings->getString(core::setting::SET, kLastFile, "");
         if (!isReadableFile(path)) {
             LOGOUT("last recording not readable: %s", printable(path).c_str());
             return;
         }
-        post(request, UM_PLAY_URL, 0, 0, makeTextBlock(path, kUrlBlockUnits));
+        post(request, core::UM_PLAY_URL, 0, 0, core::makeTextBlock(path, core::kUrlBlockUnits));
         return;
     }
     if (action < 0 || action > 3)
         return;
 
-    Recorder* recorder = context.features.recorder;
+    core::Recorder* recorder = context.features.recorder;
     // Without a recorder nothing was paused or resumed, so no state is reported.
     if (!recorder)
         return unavailable("recorder", request);
@@ -168,7 +168,7 @@ void handleMediaRecord(const Request& request) {
 }
 
 void handleVoiceData(const Request& request) {
-    Recorder* recorder = request.context.features.recorder;
+    core::Recorder* recorder = request.context.features.recorder;
     if (!recorder)
         return unavailable("recorder", request);
     recorder->voiceData(request.data, request.dataLength);

@@ -1,5 +1,5 @@
 // Files from the phones, URLs, and hand-overs to related programs.
-#include "app/settings.h"
+#include "core/settings.h"
 #include "net/json_text.h"
 #include "protocol/fields.h"
 #include "support/logger.h"
@@ -45,7 +45,7 @@ void handleFile(const Request& request) {
         else
             unavailable("drawing board", request);
     }
-    FileReceiver* files = request.context.features.files;
+    core::FileReceiver* files = request.context.features.files;
     if (!files)
         return unavailable("file receiver", request);
     files->fileMessage(request.socket, action, m, request.data, request.dataLength);
@@ -55,7 +55,7 @@ void handleOpenUrl(const Request& request) {
     const Json::Value& m = request.message;
     const int resType = m[field::resType].asInt();
     if (resType == 2) {
-        post(request, UM_PLAY_URL, 0, 0, makeTextBlock(m[field::url].asString(), kUrlBlockUnits));
+        post(request, core::UM_PLAY_URL, 0, 0, core::makeTextBlock(m[field::url].asString(), core::kUrlBlockUnits));
         return;
     }
     if (resType != 0 && resType != 1)
@@ -63,7 +63,7 @@ void handleOpenUrl(const Request& request) {
 
     const std::string url = m[field::url].asString();
     const int anim = m[field::anim].asInt();
-    FileReceiver* files = request.context.features.files;
+    core::FileReceiver* files = request.context.features.files;
     if (!files)
         return unavailable("file receiver", request);
     // A URL of this PC's own HTTP server names a file already in the document folder.
@@ -82,12 +82,12 @@ void handlePexloAutoLogin(const Request& request) {
         text.pop_back();
     context.settings->setKeyString(kClassroomKeyPath, kPexloStartup, text);
 
-    const int64_t window = context.settings->getInt(app::setting::Interop, kClassroomWindow, 0);
+    const int64_t window = context.settings->getInt(core::setting::Interop, kClassroomWindow, 0);
     if (window == 0)
         return;
     if (!context.features.integration)
         return unavailable("integration", request);
-    context.features.integration->postToWindow(window, kClassroomServerLoginMessage, 0, 0);
+    context.features.integration->postToWindow(window, core::kClassroomServerLoginMessage, 0, 0);
 }
 
 void handleOpenEbook(const Request& request) {

@@ -23,17 +23,17 @@ void handleBrush(const Request& request) {
     const Json::Value& m = request.message;
     switch (m[field::action].asInt()) {
     case 0:
-        post(request, UM_BRUSH, 0, 0);
+        post(request, core::UM_BRUSH, 0, 0);
         break;
     case 1:
-        post(request, UM_BRUSH, 1, 0);
+        post(request, core::UM_BRUSH, 1, 0);
         break;
     case 2:
-        post(request, UM_BRUSH, 3, 0);
+        post(request, core::UM_BRUSH, 3, 0);
         break;
     case 3:
         // ARGB colours may arrive signed or unsigned; both fit in 64 bits.
-        post(request, UM_BRUSH, 2, m[field::color].asInt64());
+        post(request, core::UM_BRUSH, 2, m[field::color].asInt64());
         break;
     case 4: {
         // An erase path needs whole points: at least one x, y pair.
@@ -41,16 +41,16 @@ void handleBrush(const Request& request) {
         const Json::ArrayIndex count = list.size();
         if (count < 2 || count % 2 != 0)
             return;
-        auto block = std::make_unique<StrokeBlock>();
+        auto block = std::make_unique<core::StrokeBlock>();
         block->pointRadius = m[field::pointRadius].asDouble();
         block->points.reserve(count);
         for (Json::ArrayIndex i = 0; i < count; ++i)
             block->points.push_back(list[i].asDouble());
-        post(request, UM_BRUSH, 5, 0, std::move(block));
+        post(request, core::UM_BRUSH, 5, 0, std::move(block));
         break;
     }
     case 5:
-        post(request, UM_BRUSH, 6, m[field::size].asInt());
+        post(request, core::UM_BRUSH, 6, m[field::size].asInt());
         break;
     default:
         break;
@@ -60,27 +60,27 @@ void handleBrush(const Request& request) {
 void handleSpot(const Request& request) {
     const int action = request.message[field::action].asInt();
     if (action >= 0 && action <= 3)
-        post(request, UM_SPOT, action, 0);
+        post(request, core::UM_SPOT, action, 0);
 }
 
 void handleDrawingBoard(const Request& request) {
-    post(request, UM_DRAWING_BOARD, 1, request.message[field::action].asInt());
+    post(request, core::UM_DRAWING_BOARD, 1, request.message[field::action].asInt());
 }
 
 void handleEditText(const Request& request) {
     const std::string content = request.message[field::content].asString();
-    DrawingBoard* board = request.context.features.drawingBoard;
+    core::DrawingBoard* board = request.context.features.drawingBoard;
     if (!board)
         return unavailable("drawing board", request);
     board->setInputText(content);
 }
 
 void handleGlass(const Request& request) {
-    post(request, UM_GLASS, request.message[field::action].asInt(), 0);
+    post(request, core::UM_GLASS, request.message[field::action].asInt(), 0);
 }
 
 void handlePcCamera(const Request& request) {
-    post(request, UM_PC_CAMERA, 0, 0);
+    post(request, core::UM_PC_CAMERA, 0, 0);
 }
 
 void handlePpt(const Request& request) {
@@ -111,7 +111,7 @@ void handlePpt(const Request& request) {
 
 void handleScreenshot(const Request& request) {
     CommandContext& context = request.context;
-    ScreenshotSaver* saver = context.features.screenshot;
+    core::ScreenshotSaver* saver = context.features.screenshot;
     if (!saver)
         return unavailable("screenshot", request);
     if (!context.docDir)
@@ -125,7 +125,7 @@ void handleScreenshot(const Request& request) {
         return;
     }
     if (context.screenshotsToDrawingBoard)
-        post(request, UM_PAINTER, 0, 0, makeTextBlock(path, kScreenshotPathUnits));
+        post(request, core::UM_PAINTER, 0, 0, core::makeTextBlock(path, core::kScreenshotPathUnits));
 }
 
 void handlePhotos(const Request& request) {
@@ -140,14 +140,14 @@ void handlePhotos(const Request& request) {
             urls.push_back(url.asString());
     }
     const int index = m[field::index].asInt();
-    PhotoWall* wall = request.context.features.photoWall;
+    core::PhotoWall* wall = request.context.features.photoWall;
     if (!wall)
         return unavailable("photo wall", request);
     wall->show(urls, index);
 }
 
 void handleScreen(const Request& request) {
-    auto block = std::make_unique<RunOnUiBlock>();
+    auto block = std::make_unique<core::RunOnUiBlock>();
     block->first = request.message[field::action].asInt();
     block->second = 0;
     if (request.context.blackScreen) {
@@ -157,7 +157,7 @@ void handleScreen(const Request& request) {
             LOGOUT("black screen not available: action %lld", static_cast<long long>(action));
         };
     }
-    post(request, UM_RUN_ON_UI, 0, 0, std::move(block));
+    post(request, core::UM_RUN_ON_UI, 0, 0, std::move(block));
 }
 
 }  // namespace ui::dispatch

@@ -64,8 +64,8 @@ const Route kRoutes[] = {
 
 void clientReady(CommandContext& context, int socket, const sockaddr_in* peer) {
     // Closing an open settings window is left to the UI side, which owns it.
-    if (context.settings && context.settings->getInt(app::setting::SET, kShowCursor, 0) != 0) {
-        const int scheme = static_cast<int>(context.settings->getInt(app::setting::SET, kCursor, 9));
+    if (context.settings && context.settings->getInt(core::setting::SET, kShowCursor, 0) != 0) {
+        const int scheme = static_cast<int>(context.settings->getInt(core::setting::SET, kCursor, 9));
         if (context.features.cursors)
             context.features.cursors->apply(scheme);
         else
@@ -75,9 +75,9 @@ void clientReady(CommandContext& context, int socket, const sockaddr_in* peer) {
     const bool admin = context.server && context.server->isAdmin(socket);
     const int64_t address = peer ? static_cast<int64_t>(peer->sin_addr.s_addr) : 0;
     if (context.hub)
-        context.hub->post(UM_CLIENT_STATE, admin ? 1 : 2, address);
+        context.hub->post(core::UM_CLIENT_STATE, admin ? 1 : 2, address);
 
-    LiveStream* live = context.features.liveStream;
+    core::LiveStream* live = context.features.liveStream;
     if (live && live->hasSubscription())
         live->requestKeyFrame();
 }
@@ -91,11 +91,11 @@ void clientGone(CommandContext& context, int socket) {
 
     if (admin) {
         if (context.hub) {
-            context.hub->post(UM_CLIENT_STATE, 0, 0);
-            context.hub->post(UM_MEDIA_CLOSE, 0, 0);
-            context.hub->post(UM_DRAWING_BOARD, 2, 0);
-            context.hub->post(UM_SPOT, 0, 0);
-            context.hub->post(UM_BRUSH, 0, 0);
+            context.hub->post(core::UM_CLIENT_STATE, 0, 0);
+            context.hub->post(core::UM_MEDIA_CLOSE, 0, 0);
+            context.hub->post(core::UM_DRAWING_BOARD, 2, 0);
+            context.hub->post(core::UM_SPOT, 0, 0);
+            context.hub->post(core::UM_BRUSH, 0, 0);
         }
         releasePhoneResources(context);
         LOGOUT("client disconnected");
@@ -103,7 +103,7 @@ void clientGone(CommandContext& context, int socket) {
             context.features.cursors->apply(8);
     } else if (wasLiveSource) {
         if (context.hub)
-            context.hub->post(UM_MEDIA_CLOSE, 0, 0);
+            context.hub->post(core::UM_MEDIA_CLOSE, 0, 0);
     }
 }
 
@@ -185,7 +185,7 @@ bool dispatchMessage(const uint8_t* data, const std::string& className, void* us
 }
 
 void releasePhoneResources(CommandContext& context) {
-    Features& f = context.features;
+    core::Features& f = context.features;
     if (f.liveStream)
         f.liveStream->dropViewers();
     if (f.files)
@@ -196,24 +196,10 @@ void releasePhoneResources(CommandContext& context) {
         f.phoneAudio->stop();
 }
 
-int roundDelta(float value) {
-    if (std::isnan(value))
-        return 0;
-    // Out-of-range values saturate instead of overflowing the conversion.
-    if (value >= 2147483648.0f)
-        return std::numeric_limits<int>::max();
-    if (value <= -2147483648.0f)
-        return std::numeric_limits<int>::min();
-    int whole = static_cast<int>(value);
-    if (static_cast<double>(value) - whole >= 0.5)
-        ++whole;
-    return whole;
-}
-
 namespace dispatch {
 
 void post(const Request& request, uint32_t message, int64_t wParam, int64_t lParam,
-          std::unique_ptr<HeapBlock> block) {
+          std::unique_ptr<core::HeapBlock> block) {
     if (!request.context.hub) {
         LOGOUT("hub not available: %s", request.className.c_str());
         return;

@@ -26,8 +26,4 @@ bool dispatchMessage(const uint8_t* data, const std::string& className, void* us
 // phone audio); also used at shutdown.
 void releasePhoneResources(CommandContext& context);
 
-// The rounding rule for pointer deltas: truncate toward zero, then add 1 when
-// the rest is at least 0.5 (negative values are only truncated).
-int roundDelta(float value);
-
 }  // namespace ui

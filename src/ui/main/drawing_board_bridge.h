@@ -3,14 +3,14 @@
 // do nothing and report "closed".
 #pragma once
 
+#include "core/features.h"
 #include "ui/main/drawing_board_api.h"
-#include "ui/main/features.h"
 
 #include <string>
 
 namespace ui {
 
-class DrawingBoardBridge : public DrawingBoard {
+class DrawingBoardBridge : public core::DrawingBoard {
 public:
     DrawingBoardBridge() = default;
     ~DrawingBoardBridge() override;

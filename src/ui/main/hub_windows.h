@@ -3,7 +3,7 @@
 // and the hub treats the window as hidden.
 #pragma once
 
-#include "ui/main/heap_blocks.h"
+#include "core/heap_blocks.h"
 
 #include <cstdint>
 #include <memory>
@@ -19,7 +19,7 @@ public:
     // A hub message for this window with its heap block, if any (the window
     // owns the block from now on).
     virtual void handle(uint32_t message, int64_t wParam, int64_t lParam,
-                        std::unique_ptr<HeapBlock> block) = 0;
+                        std::unique_ptr<core::HeapBlock> block) = 0;
 };
 
 // The media player also plays the phone's live view and reports its clock.
@@ -48,11 +48,11 @@ public:
 
 struct HubWindows {
     MediaPlayerWindow* mediaPlayer = nullptr;
-    HubWindow* annotation = nullptr;   // UM_BRUSH
-    HubWindow* spotlight = nullptr;    // UM_SPOT
+    HubWindow* annotation = nullptr;   // core::UM_BRUSH
+    HubWindow* spotlight = nullptr;    // core::UM_SPOT
     ConnectWindow* connect = nullptr;
-    CameraWindow* camera = nullptr;    // UM_PC_CAMERA
-    HubWindow* magnifier = nullptr;    // UM_GLASS
+    CameraWindow* camera = nullptr;    // core::UM_PC_CAMERA
+    HubWindow* magnifier = nullptr;    // core::UM_GLASS
     HubWindow* photoWall = nullptr;
     HubWindow* blackScreen = nullptr;
     HubWindow* settings = nullptr;     // settings window, closed on quit

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace ui {
+namespace core {
 
 enum WindowMessage : uint32_t {
     UM_RUN_ON_UI = 0x478,
@@ -40,4 +40,4 @@ inline constexpr uint32_t kClassroomServerLoginMessage = 0x557;
 // Name of a hub message for log lines ("UM_0x123" when unknown).
 const char* windowMessageName(uint32_t message);
 
-}  // namespace ui
+}  // namespace core

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-namespace ui {
+namespace core {
 
 struct OverlayFlags {
     std::atomic<bool> spotlightActive{false};
@@ -16,4 +16,4 @@ struct OverlayFlags {
 
 OverlayFlags& overlayFlags();
 
-}  // namespace ui
+}  // namespace core

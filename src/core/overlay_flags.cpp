@@ -1,10 +1,10 @@
-#include "ui/main/overlay_flags.h"
+#include "core/overlay_flags.h"
 
-namespace ui {
+namespace core {
 
 OverlayFlags& overlayFlags() {
     static OverlayFlags flags;
     return flags;
 }
 
-}  // namespace ui
+}  // namespace core

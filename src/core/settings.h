@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-namespace app {
+namespace core {
 
 class Settings {
 public:
@@ -62,4 +62,4 @@ inline constexpr const char DBG[] = "DBG";
 inline constexpr const char Interop[] = "Interop";
 }  // namespace setting
 
-}  // namespace app
+}  // namespace core

@@ -1,8 +1,8 @@
-#include "ui/main/heap_blocks.h"
+#include "core/heap_blocks.h"
 
 #include "support/strings.h"
 
-namespace ui {
+namespace core {
 
 std::unique_ptr<TextBlock> makeTextBlock(const std::string& utf8, size_t maxUnits) {
     auto block = std::make_unique<TextBlock>();
@@ -10,4 +10,4 @@ std::unique_ptr<TextBlock> makeTextBlock(const std::string& utf8, size_t maxUnit
     return block;
 }
 
-}  // namespace ui
+}  // namespace core

@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
-namespace app {
+namespace core {
 
 std::string MemorySettings::profileKey(const std::string& section) {
     return "Quorvel\\Lumacro3\\" + section;
@@ -57,4 +57,4 @@ bool MemorySettings::setKeyString(const std::string& keyPath, const std::string&
     return true;
 }
 
-}  // namespace app
+}  // namespace core

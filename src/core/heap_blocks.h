@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace ui {
+namespace core {
 
 struct HeapBlock {
     virtual ~HeapBlock() = default;
@@ -52,4 +52,4 @@ struct RunOnUiBlock : HeapBlock {
 // most `maxUnits` UTF-16 code units.
 std::unique_ptr<TextBlock> makeTextBlock(const std::string& utf8, size_t maxUnits);
 
-}  // namespace ui
+}  // namespace core

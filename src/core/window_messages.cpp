@@ -1,8 +1,8 @@
-#include "ui/main/window_messages.h"
+#include "core/window_messages.h"
 
 #include <cstdio>
 
-namespace ui {
+namespace core {
 
 const char* windowMessageName(uint32_t message) {
     switch (message) {
@@ -35,4 +35,4 @@ const char* windowMessageName(uint32_t message) {
     return unknown;
 }
 
-}  // namespace ui
+}  // namespace core

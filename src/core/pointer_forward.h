@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace input {
+namespace core {
 
 struct ForwardedPointer {
     int32_t x = 0;  // primary-screen pixels
@@ -29,4 +29,4 @@ inline std::mutex& forwardedPointerMutex() {
     return mutex;
 }
 
-}  // namespace input
+}  // namespace core

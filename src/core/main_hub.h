@@ -2,13 +2,13 @@
 // handled in order on the UI thread.
 #pragma once
 
-#include "ui/main/heap_blocks.h"
-#include "ui/main/window_messages.h"
+#include "core/heap_blocks.h"
+#include "core/window_messages.h"
 
 #include <cstdint>
 #include <memory>
 
-namespace ui {
+namespace core {
 
 class MainHub {
 public:
@@ -25,4 +25,4 @@ public:
     virtual void send(uint32_t message, int64_t wParam, int64_t lParam) = 0;
 };
 
-}  // namespace ui
+}  // namespace core

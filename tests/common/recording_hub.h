@@ -2,7 +2,7 @@
 // its heap block, for tests to inspect. Safe to use from several threads.
 #pragma once
 
-#include "ui/main/main_hub.h"
+#include "core/main_hub.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -12,15 +12,15 @@
 #include <optional>
 #include <vector>
 
-namespace ui {
+namespace testing_support {
 
-class RecordingHub : public MainHub {
+class RecordingHub : public core::MainHub {
 public:
     struct Record {
         uint32_t message = 0;
         int64_t wParam = 0;
         int64_t lParam = 0;
-        std::unique_ptr<HeapBlock> block;
+        std::unique_ptr<core::HeapBlock> block;
         bool sent = false;  // send() rather than post()
 
         // The block as the expected type, or null.
@@ -39,7 +39,7 @@ public:
     };
 
     void post(uint32_t message, int64_t wParam, int64_t lParam,
-              std::unique_ptr<HeapBlock> block = nullptr) override {
+              std::unique_ptr<core::HeapBlock> block = nullptr) override {
         add(Record{message, wParam, lParam, std::move(block), false});
     }
 
@@ -113,4 +113,4 @@ private:
     std::vector<Record> records_;
 };
 
-}  // namespace ui
+}  // namespace testing_support

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace ui {
+namespace core {
 
 // Pointer, keys, text and volume from the phone (the move diversion to the
 // spotlight is done by the dispatcher before it calls mouseEvent).
@@ -170,4 +170,4 @@ struct Features {
     Magnifier* magnifier = nullptr;
 };
 
-}  // namespace ui
+}  // namespace core
