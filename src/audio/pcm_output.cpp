@@ -178,8 +178,7 @@ void PcmOutput::clockThread() {
     std::vector<uint8_t> scratch(size_t(blockSize_), 0);
     const auto begin = std::chrono::steady_clock::now();
     for (int64_t k = 1;; ++k) {
-        const auto due =
-            begin + std::chrono::microseconds(k * blockSize_ * int64_t(1000000) / kBytesPerSecond);
+        const auto due = begin + std::chrono::microseconds(clockDeadlineUs(k, blockSize_));
         {
             std::unique_lock<std::mutex> lock(stopMutex_);
             if (stopEvent_.wait_until(lock, due, [this] { return stop_; })) break;

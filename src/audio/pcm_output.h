@@ -59,9 +59,12 @@ public:
     // Not-yet-heard bytes of the current half of a looping double buffer of
     // two blocks, with the play cursor at `cursor`, in seconds.
     static double bufferedFromCursor(int64_t cursor, int64_t blockSize);
-    // Period of the clock-only thread for blocks of `blockSize` bytes, in
-    // milliseconds as the timer waits them (92 for 16,384 bytes).
-    static int clockPeriodMs(int blockSize) { return blockSize * 10 / 1764; }
+    // When the clock-only thread calls fill for block `k` (1 for the first),
+    // in microseconds after it began: an absolute schedule, so neither the
+    // time fill takes nor rounding makes the pace drift.
+    static int64_t clockDeadlineUs(int64_t k, int blockSize) {
+        return k * blockSize * int64_t(1000000) / kBytesPerSecond;
+    }
 
 private:
     static void deviceCallback(void* self, uint8_t* stream, int len);

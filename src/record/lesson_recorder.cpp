@@ -20,7 +20,9 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <json/value.h>
 #include <pthread.h>
 #include <vector>
@@ -58,6 +60,11 @@ void appendBounded(support::MyBuffer& buffer, const uint8_t* data, size_t length
         LOGOUT("record: %s falls behind, %zu bytes of old sound dropped", what, excess);
     }
     buffer.appendBuffer(data, length);
+}
+
+bool fileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
 }
 
 }  // namespace
@@ -113,6 +120,10 @@ double LessonRecorder::qualityFactor(int64_t setting) {
     return factors[std::clamp<int64_t>(setting, 0, 3)];
 }
 
+int64_t LessonRecorder::bitRateFor(int64_t qualitySetting, int width, int height) {
+    return int64_t(qualityFactor(qualitySetting) * double(width) * double(height));
+}
+
 std::string LessonRecorder::fileNameFor(const std::string& folder, const std::tm& t) {
     char name[64];
     std::snprintf(name, sizeof name, "%d%02d%02d-%02d.%02d.%02d.MP4", t.tm_year + 1900, t.tm_mon + 1,
@@ -152,10 +163,17 @@ bool LessonRecorder::startRecording(bool enableClientVoice) {
     std::tm local{};
     localtime_r(&now, &local);
     const std::string path = fileNameFor(folder, local);
-    settings_.setString(core::setting::SET, kLastFile, path);
+    const bool existed = fileExists(path);
 
-    if (!open(path, enableClientVoice)) return false;
+    if (!open(path, enableClientVoice)) {
+        // A file this start created (a full disk leaves it empty) goes again;
+        // lastfile keeps naming the last recording there is.
+        if (!existed && fileExists(path) && std::remove(path.c_str()) != 0)
+            LOGOUT("record: cannot remove %s", path.c_str());
+        return false;
+    }
     path_ = path;
+    settings_.setString(core::setting::SET, kLastFile, path);
 
     loadWatermark(settings_.getString(core::setting::SET, kWatermark, ""), width_, height_, watermark_);
 
@@ -197,8 +215,7 @@ bool LessonRecorder::open(const std::string& path, bool voice) {
         frameRate_ = rate;
         captureToken_ = capture_->start(float(frameRate_));
     }
-    const double factor = qualityFactor(settings_.getInt(core::setting::SET, kQuality, 1));
-    bitRate_ = int64_t(factor * width_ * height_);
+    bitRate_ = bitRateFor(settings_.getInt(core::setting::SET, kQuality, 1), width_, height_);
 
     auto fail = [&](const char* why) {
         LOGOUT("record: start failed: %s", why);

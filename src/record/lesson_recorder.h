@@ -76,6 +76,8 @@ public:
     // Frame rate and bit rate the settings give for a display of this size.
     static int frameRateFor(int64_t setting, int displayWidth);
     static double qualityFactor(int64_t setting);
+    // Bit rate of the recording for the quality setting and the captured size.
+    static int64_t bitRateFor(int64_t qualitySetting, int width, int height);
     // Path of a recording started at `t` in `folder`.
     static std::string fileNameFor(const std::string& folder, const std::tm& t);
     // The folder recordings go to.

@@ -144,6 +144,11 @@ bool Mp4Writer::open(const std::string& path, const Mp4Settings& s) {
     container_->flush_packets = 1;
     r = avformat_write_header(container_, &options);
     av_dict_free(&options);
+    // The header may land in the I/O buffer and fail only when flushed.
+    if (r >= 0 && container_->pb) {
+        avio_flush(container_->pb);
+        if (container_->pb->error < 0) r = container_->pb->error;
+    }
     if (r < 0) {
         LOGOUT("record: cannot write the header of %s: %s", path.c_str(), errorText(r).c_str());
         close();

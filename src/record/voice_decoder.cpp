@@ -18,7 +18,24 @@ namespace record {
 
 namespace {
 constexpr int kRate = 44100;
+
+// AAC-LC, 44.1 kHz, two channels: taken when the phone sends raw frames
+// without a configuration first.
+unsigned char kDefaultConfig[2] = {0x12, 0x10};
+
+// Whether a message can be an AudioSpecificConfig: a few bytes naming an
+// AAC object type the phones use (Main, LC, SBR, PS), a sampling rate from
+// the table and a channel layout. A raw frame starts with a syntax element
+// and its tag instead, which reads as none of these for the usual tag 0.
+bool looksLikeConfig(const uint8_t* data, size_t length) {
+    if (length < 2 || length > 16) return false;
+    const int objectType = data[0] >> 3;
+    const int rateIndex = ((data[0] & 7) << 1) | (data[1] >> 7);
+    const int channels = (data[1] >> 3) & 0xf;
+    const bool knownType = objectType == 1 || objectType == 2 || objectType == 5 || objectType == 29;
+    return knownType && rateIndex <= 12 && channels >= 1 && channels <= 7;
 }
+}  // namespace
 
 VoiceDecoder::VoiceDecoder(Sink sink) : sink_(std::move(sink)) {
     handle_ = NeAACDecOpen();
@@ -49,13 +66,18 @@ size_t VoiceDecoder::decode(const uint8_t* data, size_t length) {
                 return 0;
             }
             pos = size_t(used);
+        } else if (looksLikeConfig(data, length) &&
+                   NeAACDecInit2(handle_, bytes, static_cast<unsigned long>(length), &rate, &channels) >= 0) {
+            // Raw frames follow; this message is their configuration.
+            pos = length;
         } else {
-            // Raw frames: this message is the decoder configuration.
-            if (NeAACDecInit2(handle_, bytes, static_cast<unsigned long>(length), &rate, &channels) < 0) {
-                LOGOUT("voice: cannot read the AAC configuration");
+            // Raw frames without a configuration: the first one is decoded
+            // like the rest, with the defaults.
+            if (NeAACDecInit2(handle_, kDefaultConfig, sizeof kDefaultConfig, &rate, &channels) < 0) {
+                LOGOUT("voice: cannot set up the AAC decoder");
                 return 0;
             }
-            pos = length;
+            LOGOUT("voice: raw AAC without a configuration, taken as 44100 Hz stereo");
         }
         initialised_ = true;
     }

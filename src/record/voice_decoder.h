@@ -1,6 +1,7 @@
 // The phone's voice while it records: AAC (ADTS frames, or raw frames after a
-// first message that holds the decoder configuration) decoded with FAAD2 to
-// 44,100 Hz stereo signed 16-bit PCM.
+// first message that holds the decoder configuration, or raw frames alone,
+// taken as 44.1 kHz stereo LC) decoded with FAAD2 to 44,100 Hz stereo signed
+// 16-bit PCM.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +26,8 @@ public:
 
     bool initialised() const { return initialised_; }
     // Decodes one message's tail; the first one initialises the decoder
-    // (dropped when that fails). Returns the PCM bytes produced.
+    // (an ADTS header or a configuration; otherwise it is the first raw
+    // frame). Returns the PCM bytes produced.
     size_t decode(const uint8_t* data, size_t length);
 
 private:

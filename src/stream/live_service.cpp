@@ -1,5 +1,7 @@
 #include "stream/live_service.h"
 
+#include "stream/send_backlog.h"
+
 #include "protocol/fields.h"
 #include "protocol/message_names.h"
 #include "support/clock.h"
@@ -26,7 +28,9 @@ constexpr int kQueueSeconds = 2;
 
 struct QueuedFrame {
     net::Frame frame;
-    int pictures = 0;  // pictures inside (a merged write holds several)
+    // Where each picture inside ends (a merged write holds several; other
+    // messages none).
+    std::vector<uint32_t> pictureEnds;
 };
 
 struct Client {
@@ -35,8 +39,10 @@ struct Client {
     std::array<uint8_t, 16384> readBuffer{};
     std::vector<uint8_t> received;  // bytes not yet taken as frames
     std::deque<QueuedFrame> queue;  // the front is being written while `writing`
+    size_t frontWritten = 0;        // bytes of the front already written
     size_t queuedBytes = 0;
-    int queuedPictures = 0;
+    int queuedPictures = 0;         // pictures not yet wholly written
+    WrittenPictures written;        // pictures the kernel may still hold
     bool writing = false;
     bool lagging = false;  // pictures are dropped until the next key frame
     bool closed = false;
@@ -66,11 +72,12 @@ struct LiveService::Impl {
     void onAccept(tcp::socket socket);
     void read(const std::shared_ptr<Client>& c);
     bool takeFrames(Client& c);
-    void queueFrame(const std::shared_ptr<Client>& c, const net::Frame& frame, int pictures);
+    void queueFrame(const std::shared_ptr<Client>& c, const net::Frame& frame, bool picture);
+    int pendingPictures(Client& c);
     void queuePicture(const std::shared_ptr<Client>& c, const net::Frame& frame, bool keyFrame);
     void dropQueuedPictures(Client& c);
     void write(const std::shared_ptr<Client>& c);
-    void onWritten(const std::shared_ptr<Client>& c, const boost::system::error_code& ec);
+    void onWritten(const std::shared_ptr<Client>& c, size_t n);
     void close(const std::shared_ptr<Client>& c);
     void askForKeyFrame();
     void pop(Client& c);
@@ -96,7 +103,7 @@ void LiveService::Impl::onEncoder(int event, const uint8_t* data, int size, int 
             net::encodeFrame(protocol::MsgLiveClose, Json::Value(Json::objectValue), nullptr, 0);
         asio::post(d->io, [d, frame] {
             auto clients = d->clients;
-            for (const auto& c : clients) d->queueFrame(c, frame, 0);
+            for (const auto& c : clients) d->queueFrame(c, frame, false);
         });
     }
 }
@@ -123,7 +130,7 @@ void LiveService::Impl::onAccept(tcp::socket socket) {
         if (encoder.waitUntilReady(liveSubscription)) {
             const StreamInfo info = encoder.streamInfo();
             frameRate = info.frameRate > 0 ? info.frameRate : 20;
-            queueFrame(c, net::encodeFrame(protocol::MsgLiveOpen, info.toJson(), nullptr, 0), 0);
+            queueFrame(c, net::encodeFrame(protocol::MsgLiveOpen, info.toJson(), nullptr, 0), false);
             encoder.requestKeyFrame();
         } else {
             liveSubscription = 0;
@@ -172,11 +179,13 @@ bool LiveService::Impl::takeFrames(Client& c) {
 }
 
 void LiveService::Impl::queueFrame(const std::shared_ptr<Client>& c, const net::Frame& frame,
-                                   int pictures) {
+                                   bool picture) {
     if (c->closed) return;
-    c->queue.push_back({frame, pictures});
+    QueuedFrame queued{frame, {}};
+    if (picture) queued.pictureEnds.push_back(uint32_t(frame->size()));
+    c->queue.push_back(std::move(queued));
     c->queuedBytes += frame->size();
-    c->queuedPictures += pictures;
+    c->queuedPictures += picture ? 1 : 0;
     owner.queuedBytes_.fetch_add(frame->size());
     if (!c->writing) write(c);
 }
@@ -184,37 +193,49 @@ void LiveService::Impl::queueFrame(const std::shared_ptr<Client>& c, const net::
 void LiveService::Impl::queuePicture(const std::shared_ptr<Client>& c, const net::Frame& frame,
                                      bool keyFrame) {
     if (c->closed) return;
-    if (c->lagging && !keyFrame) {
-        owner.dropped_.fetch_add(1);
-        if (c->queuedBytes < owner.queueLimit_.load() / 2) askForKeyFrame();
+    // What the kernel still holds counts as waiting too: it is as far from
+    // the viewer as the queue.
+    const size_t byteLimit = owner.queueLimit_.load();
+    const int pictureLimit = kQueueSeconds * frameRate;
+    auto over = [&] {
+        return c->queuedBytes + unsentInKernel(c->socket.native_handle()) + frame->size() > byteLimit ||
+               pendingPictures(*c) >= pictureLimit;
+    };
+    if (!c->lagging && !over()) {
+        queueFrame(c, frame, true);
         return;
     }
-    const bool over = c->queuedBytes + frame->size() > owner.queueLimit_.load() ||
-                      c->queuedPictures >= kQueueSeconds * frameRate;
-    if (over) {
+    if (!c->lagging) {
         // Fell behind: what waits is stale. Keep only what is being written
         // and the non-picture messages, and go on from a key frame.
         dropQueuedPictures(*c);
-        if (!keyFrame) {
-            c->lagging = true;
-            owner.dropped_.fetch_add(1);
-            askForKeyFrame();
-            return;
-        }
+        c->lagging = true;
     }
-    c->lagging = false;
-    queueFrame(c, frame, 1);
+    // Behind: only a key frame the connection has room for lets it go on.
+    if (keyFrame && !over()) {
+        c->lagging = false;
+        queueFrame(c, frame, true);
+        return;
+    }
+    owner.dropped_.fetch_add(1);
+    if (pendingPictures(*c) < pictureLimit / 2 + 1 &&
+        c->queuedBytes + unsentInKernel(c->socket.native_handle()) < byteLimit / 2)
+        askForKeyFrame();
+}
+
+int LiveService::Impl::pendingPictures(Client& c) {
+    return c.queuedPictures + int(c.written.pending(unsentInKernel(c.socket.native_handle())));
 }
 
 void LiveService::Impl::dropQueuedPictures(Client& c) {
     auto it = c.queue.begin();
-    if (c.writing && it != c.queue.end()) ++it;  // in flight
+    if ((c.writing || c.frontWritten > 0) && it != c.queue.end()) ++it;  // in flight
     while (it != c.queue.end()) {
-        if (it->pictures > 0) {
+        if (!it->pictureEnds.empty()) {
             c.queuedBytes -= it->frame->size();
-            c.queuedPictures -= it->pictures;
+            c.queuedPictures -= int(it->pictureEnds.size());
             owner.queuedBytes_.fetch_sub(it->frame->size());
-            owner.dropped_.fetch_add(uint64_t(it->pictures));
+            owner.dropped_.fetch_add(uint64_t(it->pictureEnds.size()));
             it = c.queue.erase(it);
         } else {
             ++it;
@@ -229,41 +250,57 @@ void LiveService::Impl::askForKeyFrame() {
     encoder.requestKeyFrame();
 }
 
+// Writes the rest of the front frame. Partial writes are followed here, so
+// the pictures handed to the kernel are known to the byte.
 void LiveService::Impl::write(const std::shared_ptr<Client>& c) {
     c->writing = true;
     const net::Frame& frame = c->queue.front().frame;
-    asio::async_write(c->socket, asio::buffer(*frame),
-                      [this, c](const boost::system::error_code& ec, size_t) { onWritten(c, ec); });
+    c->socket.async_write_some(
+        asio::buffer(frame->data() + c->frontWritten, frame->size() - c->frontWritten),
+        [this, c](const boost::system::error_code& ec, size_t n) {
+            c->writing = false;
+            if (c->closed) return;
+            if (ec) return close(c);
+            onWritten(c, n);
+        });
 }
 
 void LiveService::Impl::pop(Client& c) {
     QueuedFrame& front = c.queue.front();
     c.queuedBytes -= front.frame->size();
-    c.queuedPictures -= front.pictures;
     owner.queuedBytes_.fetch_sub(front.frame->size());
     c.queue.pop_front();
 }
 
-void LiveService::Impl::onWritten(const std::shared_ptr<Client>& c,
-                                  const boost::system::error_code& ec) {
-    c->writing = false;
-    if (c->closed) return;
-    if (ec) return close(c);
+void LiveService::Impl::onWritten(const std::shared_ptr<Client>& c, size_t n) {
+    QueuedFrame& front = c->queue.front();
+    const size_t from = c->frontWritten, to = from + n;
+    size_t at = from;
+    for (uint32_t end : front.pictureEnds) {
+        if (end <= from || end > to) continue;
+        c->written.advance(end - at);
+        c->written.pictureEnds();
+        c->queuedPictures -= 1;
+        at = end;
+    }
+    c->written.advance(to - at);
+    c->frontWritten = to;
+    if (to < front.frame->size()) return write(c);
+    c->frontWritten = 0;
     pop(*c);
     if (c->queue.size() > 1) {
         // Several waiting: join them into one write of just over the merge limit.
         auto merged = std::make_shared<std::vector<uint8_t>>();
-        int pictures = 0;
+        std::vector<uint32_t> ends;
         while (!c->queue.empty() && merged->size() <= kMergeLimit) {
-            const QueuedFrame& front = c->queue.front();
-            merged->insert(merged->end(), front.frame->begin(), front.frame->end());
-            pictures += front.pictures;
+            const QueuedFrame& next = c->queue.front();
+            for (uint32_t end : next.pictureEnds) ends.push_back(uint32_t(merged->size()) + end);
+            merged->insert(merged->end(), next.frame->begin(), next.frame->end());
             pop(*c);
         }
-        c->queue.push_front({merged, pictures});
         c->queuedBytes += merged->size();
-        c->queuedPictures += pictures;
         owner.queuedBytes_.fetch_add(merged->size());
+        c->queue.push_front({merged, std::move(ends)});
     }
     if (!c->queue.empty()) write(c);
 }
@@ -277,6 +314,8 @@ void LiveService::Impl::close(const std::shared_ptr<Client>& c) {
     c->queue.clear();
     c->queuedBytes = 0;
     c->queuedPictures = 0;
+    c->frontWritten = 0;
+    c->written.clear();
     std::erase(clients, c);
     owner.clientCount_.store(clients.size());
     if (!clients.empty()) return;

@@ -19,8 +19,8 @@ namespace stream {
 class LiveService {
 public:
     // A client whose unsent bytes pass this, or that has more than two
-    // seconds of pictures waiting, loses its queued pictures up to the next
-    // key frame.
+    // seconds of pictures waiting (queued here or still held by the kernel),
+    // loses its queued pictures up to the next key frame.
     static constexpr size_t kDefaultQueueLimit = 8u << 20;
     // Queued frames are merged into writes of just over this size.
     static constexpr size_t kMergeLimit = 512000;

@@ -2,6 +2,7 @@
 
 #include "protocol/fields.h"
 #include "protocol/message_names.h"
+#include "stream/send_backlog.h"
 #include "support/clock.h"
 
 namespace stream {
@@ -9,6 +10,8 @@ namespace stream {
 namespace {
 // A phone that fell behind asks for a key frame at most this often.
 constexpr int64_t kKeyRequestIntervalMs = 500;
+// A phone is behind when more than this many seconds of pictures wait for it.
+constexpr int kQueueSeconds = 2;
 }  // namespace
 
 SessionLiveStream::SessionLiveStream(net::SessionServer& server, ScreenEncodeService& encoder)
@@ -34,7 +37,9 @@ void SessionLiveStream::addViewer() {
         liveSubscription_ = 0;
         return;
     }
-    server_.send(protocol::MsgLiveOpen, encoder_.streamInfo().toJson(), nullptr, 0, -1);
+    const StreamInfo info = encoder_.streamInfo();
+    frameRate_.store(info.frameRate > 0 ? info.frameRate : 20);
+    server_.send(protocol::MsgLiveOpen, info.toJson(), nullptr, 0, -1);
     encoder_.requestKeyFrame();
 }
 
@@ -75,6 +80,7 @@ void SessionLiveStream::onEncoder(int event, const uint8_t* data, int size, int 
         live->picture(data, size, keyFrame != 0);
     } else if (event == kEncoderEnded) {
         live->lagging_.clear();
+        live->recent_.clear();
         live->server_.send(protocol::MsgLiveClose, Json::Value(Json::objectValue), nullptr, 0, -1);
     }
 }
@@ -86,25 +92,37 @@ void SessionLiveStream::picture(const uint8_t* data, int size, bool keyFrame) {
     if (!net::isSendable(frame)) return;
 
     const size_t limit = queueLimit_.load();
+    const size_t pictureLimit = size_t(kQueueSeconds * frameRate_.load());
     const size_t frameSize = frame->size();
     std::set<int> stillLagging;
+    std::map<int, RecentPictures> recent;
     bool wantKeyFrame = false;
     uint64_t heldBack = 0;
     server_.sendFrameIf(frame, [&](int socket, size_t queued) {
-        const bool fits = queued + frameSize <= limit;
+        // The session's queue and what the kernel still holds of it both
+        // wait between this picture and the phone.
+        const size_t waiting = queued + unsentInKernel(socket);
+        RecentPictures& pictures = recent.emplace(socket, std::move(recent_[socket])).first->second;
+        pictures.setKeep(pictureLimit + 1);
+        const bool fits = waiting + frameSize <= limit && pictures.pending(waiting) < pictureLimit;
         if (lagging_.count(socket)) {
             // Behind: only a key frame that fits lets the phone go on.
-            if (keyFrame && fits) return true;
-            if (queued < limit / 2) wantKeyFrame = true;
+            if (keyFrame && fits) {
+                pictures.queued(frameSize);
+                return true;
+            }
+            if (waiting < limit / 2 && pictures.pending(waiting) <= pictureLimit / 2) wantKeyFrame = true;
         } else if (fits) {
+            pictures.queued(frameSize);
             return true;
         }
         stillLagging.insert(socket);
         ++heldBack;
         return false;
     });
-    // Sessions that are gone drop out of the set here.
+    // Sessions that are gone drop out of both here.
     lagging_.swap(stillLagging);
+    recent_.swap(recent);
     heldBack_.fetch_add(heldBack);
     if (wantKeyFrame) {
         const int64_t now = support::gettime2();

@@ -1,15 +1,18 @@
 // The screen stream over the phones' sessions: MsgLive requests add and
 // remove viewers; while there are any, every encoded picture goes to every
-// session as MsgLiveData. A phone whose send queue passes the limit gets no
-// more pictures until the next key frame it has room for.
+// session as MsgLiveData. A phone with more than its limit of bytes or two
+// seconds of pictures still waiting (in its send queue or in the kernel)
+// gets no more pictures until the next key frame it has room for.
 #pragma once
 
 #include "core/features.h"
 #include "net/session_server.h"
 #include "stream/screen_encode_service.h"
+#include "stream/send_backlog.h"
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -53,7 +56,9 @@ private:
 
     // Touched on the encoder thread only.
     std::set<int> lagging_;
+    std::map<int, RecentPictures> recent_;  // pictures queued per session
     int64_t lastKeyRequest_ = 0;
+    std::atomic<int> frameRate_{20};  // of the stream, for the lag limit
 
     std::atomic<size_t> queueLimit_{kDefaultQueueLimit};
     std::atomic<uint64_t> heldBack_{0};

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -166,15 +167,24 @@ TEST(CaptureService, EveryStartNudgesTheCursorRightLeftAndBack) {
 }
 
 TEST(CaptureService, NudgeLeavesAnUnreadableCursorAloneAndEndsWithTheService) {
-    platform::FakeCursorControl cursor;
+    // The service lives until the nudge has asked for the position and
+    // finished, so only the unreadable cursor can keep it from moving.
+    struct CountingCursor : platform::FakeCursorControl {
+        bool cursorPosition(int& x, int& y) override {
+            reads.fetch_add(1);
+            return FakeCursorControl::cursorPosition(x, y);
+        }
+        std::atomic<int> reads{0};
+    } cursor;
     cursor.readable = false;
     support::ThreadPool pool(2);
     {
         capture::ScreenCaptureService s(std::make_unique<platform::FakeScreenGrabber>(8, 8), &cursor,
                                         &pool);
         s.stop(s.start(20.0f));
+        ASSERT_TRUE(eventually([&] { return cursor.reads.load() > 0; }));
+        pool.shutdown();  // lets the nudge finish while the service is there
     }
-    pool.shutdown();  // lets a running nudge finish
     EXPECT_TRUE(cursor.moves().empty());
 
     // A service destroyed while its nudge waits never touches the cursor

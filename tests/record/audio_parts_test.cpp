@@ -232,6 +232,29 @@ TEST_F(VoiceDecoding, RawFramesAfterTheirConfiguration) {
     EXPECT_NEAR(double(total) / 176400.0, 2.0, 0.15);
 }
 
+TEST_F(VoiceDecoding, RawFramesWithoutAConfigurationAre44kStereo) {
+    // The phone's default: 44.1 kHz stereo AAC-LC, sent as bare frames.
+    const std::string stereo = dir_ / "stereo.aac";
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 "
+                           "-c:a aac -b:a 96k -ac 2 -f adts '" + stereo + "'").c_str()),
+              0);
+    bytes_ = readAll(stereo);
+    std::string pcm;
+    VoiceDecoder decoder([&](const uint8_t* p, size_t n) { pcm.append(reinterpret_cast<const char*>(p), n); });
+    for (const std::string& f : frames()) {
+        const size_t header = (uint8_t(f[1]) & 1) ? 7 : 9;
+        decoder.decode(reinterpret_cast<const uint8_t*>(f.data()) + header, f.size() - header);
+    }
+    EXPECT_TRUE(decoder.initialised());
+    // About two seconds: the stream is not lost after its first frame.
+    EXPECT_NEAR(double(pcm.size()) / 176400.0, 2.0, 0.1);
+    auto left = leftOf16(reinterpret_cast<const uint8_t*>(pcm.data()), pcm.size());
+    ASSERT_GT(left.size(), 8820u);
+    left.erase(left.begin(), left.begin() + 8820);
+    EXPECT_GT(toneLevel(left, 440, 44100), 0.06);  // 1/8 of full scale, less leakage
+    EXPECT_LT(toneLevel(left, 1000, 44100), 0.02);
+}
+
 TEST_F(VoiceDecoding, ABadFirstMessageIsDroppedAndTheNextOneStarts) {
     size_t total = 0;
     VoiceDecoder decoder([&](const uint8_t*, size_t n) { total += n; });

@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <fstream>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -368,6 +370,133 @@ TEST(SessionLive, APhoneThatNeverReadsIsHeldBackNotClosed) {
     ReceivedFrame frame;
     EXPECT_TRUE(expectClass(*reader, protocol::MsgLiveData, &frame));
     ::close(stalled);
+}
+
+namespace {
+
+// A viewer on a raw socket with a tiny receive buffer, so that what it does
+// not read stays with the sender.
+struct StallingViewer {
+    struct Picture {
+        std::vector<uint8_t> data;
+        size_t endOffset;  // where the picture's frame ended in the bytes read
+    };
+
+    int fd = -1;
+    std::vector<uint8_t> buffer;
+    size_t consumed = 0;  // bytes taken as frames
+    std::vector<Picture> pictures;
+
+    ~StallingViewer() {
+        if (fd >= 0) ::close(fd);
+    }
+    // Bytes that arrived but were not read yet.
+    size_t waitingHere() const {
+        int n = 0;
+        ::ioctl(fd, FIONREAD, &n);
+        return size_t(n);
+    }
+    // Reads for at most `ms` and takes every MsgLiveData picture; false when
+    // the connection ended.
+    bool read(int ms) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, ms) <= 0) return true;
+        uint8_t chunk[65536];
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) return false;
+        buffer.insert(buffer.end(), chunk, chunk + n);
+        size_t pos = 0;
+        while (buffer.size() - pos >= 4) {
+            const uint32_t total = net::readLE32(buffer.data() + pos);
+            if (buffer.size() - pos < size_t(total) + 4) break;
+            if (total > 0) {
+                net::DecodedMessage m;
+                EXPECT_EQ(net::decodeFrameBody(buffer.data() + pos + 4, total, m), net::DecodeResult::Ok);
+                if (m.className == protocol::MsgLiveData)
+                    pictures.push_back({std::vector<uint8_t>(m.data, m.data + m.dataLength),
+                                        consumed + pos + total + 4});
+            }
+            pos += size_t(total) + 4;
+        }
+        buffer.erase(buffer.begin(), buffer.begin() + long(pos));
+        consumed += pos;
+        return true;
+    }
+};
+
+// The stream runs on for well over the lag limit while the viewer reads
+// nothing, then it reads again. Apart from what its own receive buffer had
+// accepted, the pictures it reads that were encoded before it resumed are
+// the ones that waited for it at the PC: never more than two seconds' worth.
+void expectStalledViewerCatchesUpWithinTheLimit(StallingViewer& viewer, Sink& sink, int frameRate) {
+    const size_t limit = size_t(2 * frameRate);
+    const size_t start = sink.count();
+    ASSERT_TRUE(eventually([&] { return sink.count() >= start + 2 * limit + 10; }, 30000ms));
+    const size_t resumedAt = sink.count();
+    const size_t acceptedHere = viewer.waitingHere();
+    auto fresh = [&] {
+        std::lock_guard<std::mutex> lock(sink.mutex);
+        const auto& last = viewer.pictures;
+        if (last.empty()) return false;
+        for (size_t i = resumedAt; i < sink.pictures.size(); ++i)
+            if (sink.pictures[i].data == last.back().data) return true;
+        return false;
+    };
+    const auto end = std::chrono::steady_clock::now() + 15s;
+    while (std::chrono::steady_clock::now() < end && !fresh()) ASSERT_TRUE(viewer.read(100));
+    ASSERT_TRUE(fresh()) << "no picture encoded after the viewer resumed reached it";
+
+    // The sink saw every picture in order; the viewer a subsequence of them.
+    std::vector<Sink::Picture> all;
+    {
+        std::lock_guard<std::mutex> lock(sink.mutex);
+        all = sink.pictures;
+    }
+    size_t j = 0, stale = 0;
+    for (const auto& p : viewer.pictures) {
+        while (j < all.size() && all[j].data != p.data) ++j;
+        ASSERT_LT(j, all.size()) << "a picture the encoder did not make";
+        if (j < resumedAt && p.endOffset > acceptedHere) ++stale;
+        ++j;
+    }
+    // One or two more may have been on their way to the queue at the moment.
+    EXPECT_LE(stale, limit + 3) << "of " << viewer.pictures.size() << " pictures read";
+}
+
+}  // namespace
+
+TEST(LiveService, AViewerThatStopsReadingIsNeverMoreThanTwoSecondsBehind) {
+    LiveRig rig(320, 240);
+    rig.enc.set(30, 1);
+    Sink sink;
+    const uint64_t id = sink.subscribe(*rig.enc.encoder);
+    StallingViewer viewer;
+    viewer.fd = stalledSocket(rig.address, protocol::kLiveStreamPort);
+    ASSERT_TRUE(eventually([&] { return rig.service->clientCount() == 1; }));
+    expectStalledViewerCatchesUpWithinTheLimit(viewer, sink, 30);
+    EXPECT_GT(rig.service->picturesDropped(), 0u);
+    rig.enc.encoder->unsubscribe(id);
+}
+
+TEST(SessionLive, APhoneThatStopsReadingIsNeverMoreThanTwoSecondsBehind) {
+    LiveRig rig(320, 240);
+    rig.enc.set(30, 1);
+    Sink sink;
+    const uint64_t id = sink.subscribe(*rig.enc.encoder);
+    StallingViewer viewer;
+    viewer.fd = stalledSocket(rig.address, protocol::kSessionPort);
+    phone::ClientInfoOptions options;
+    options.uniqueId = "slow";
+    options.admin = false;
+    sendFrame(viewer.fd, net::encodeFrame(protocol::MsgClientInfo, phone::clientInfoMessage(options),
+                                          nullptr, 0));
+    Json::Value request(Json::objectValue);
+    request["action"] = 1;
+    sendFrame(viewer.fd, net::encodeFrame(protocol::MsgLive, request, nullptr, 0));
+    ASSERT_TRUE(eventually([&] { return rig.live->hasSubscription(); }));
+    expectStalledViewerCatchesUpWithinTheLimit(viewer, sink, 30);
+    EXPECT_GT(rig.live->picturesHeldBack(), 0u);
+    rig.enc.encoder->unsubscribe(id);
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include "input/remote_input.h"
 #include "net/session_server.h"
 #include "platform/input_injector.h"
+#include "platform/network_adapters.h"
 #include "platform/screen_grabber.h"
 #include "platform/screen_info.h"
 #include "platform/volume_control.h"
@@ -19,6 +20,8 @@
 #include "support/logger.h"
 #include "support/strings.h"
 #include "ui/main/command_context.h"
+
+#include <cstdlib>
 
 namespace app {
 
@@ -66,8 +69,12 @@ void FeatureSet::start() {
         context.features.liveStream = i.sessionLive.get();
     }
     i.liveService = std::make_unique<stream::LiveService>(*stream::encoder());
-    const uint32_t bound = i.deps.serverStarted ? i.deps.server->boundAddress() : 0;
-    if (!i.liveService->start(bound ? support::ip2string(bound) : "0.0.0.0", protocol::kLiveStreamPort))
+    // Phones may reach the PC on any of its addresses, so the live stream
+    // service listens on all of them. Only a listen address forced through
+    // the environment (trying it on one machine, tests) confines it, as it
+    // does the sessions, so that instances can run side by side.
+    const char* forced = std::getenv(platform::kListenAddressVariable);
+    if (!i.liveService->start(forced && *forced ? forced : "0.0.0.0", protocol::kLiveStreamPort))
         LOGOUT("live stream service not available");
 
     // Lesson recorder.
