@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <exception>
 #include <memory>
 
 namespace ui::widgets {
@@ -58,7 +59,14 @@ bool applyStyle(const std::string& style, ButtonStateStyle& target, const QStrin
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string errors;
-    if (!reader->parse(json.data(), json.data() + json.size(), &root, &errors) || !root.isObject()) {
+    bool parsed = false;
+    try {
+        parsed = reader->parse(json.data(), json.data() + json.size(), &root, &errors);
+    } catch (const std::exception&) {
+        // The reader throws on input nested deeper than its stack limit.
+        parsed = false;
+    }
+    if (!parsed || !root.isObject()) {
         LOGOUT("button style not understood: %s", style.c_str());
         return false;
     }
