@@ -1,0 +1,8 @@
+lumacro3_test_program(test_connect connect lumacro_connect phone_client)
+if(TARGET test_connect)
+  foreach(p lumacro3 copy_data)
+    if(TARGET ${p})
+      add_dependencies(test_connect ${p})
+    endif()
+  endforeach()
+endif()
