@@ -19,6 +19,8 @@
 #include <QScreen>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace ui::welcome {
 
 namespace {
@@ -260,15 +262,24 @@ void WelcomeWnd::paintEvent(QPaintEvent*) {
                                       ? support::ip2string(connectedPeer_) + " " + tr("已连接")
                                       : tr("等待连接");
         p.setPen(QColor::fromRgba(kGrey));
-        QRect drawn;
-        p.drawText(line, Qt::AlignCenter, QString::fromStdString(state), &drawn);
-        if (connectedPeer_ != 0) {
+        const QString stateText = QString::fromStdString(state);
+        if (connectedPeer_ == 0) {
+            p.drawText(line, Qt::AlignCenter, stateText);
+        } else {
+            // The line and the red link 10 pixels after it, centred together.
+            const QString link = QString::fromStdString(tr("断开"));
+            const int textWidth = p.fontMetrics().horizontalAdvance(stateText);
+            const int linkWidth = p.fontMetrics().horizontalAdvance(link);
+            const int left = std::max(0, (w - textWidth - 10 - linkWidth) / 2);
+            p.drawText(QRect(left, line.top(), textWidth + 1, line.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                       stateText);
             p.setPen(QColor::fromRgba(kRed));
-            const QRect linkBox(drawn.right() + 10, line.top(), w, line.height());
-            p.drawText(linkBox, Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(tr("断开")),
-                       &disconnectLinkArea_);
+            p.drawText(QRect(left + textWidth + 10, line.top(), linkWidth + 1, line.height()),
+                       Qt::AlignLeft | Qt::AlignVCenter, link, &disconnectLinkArea_);
         }
     } else {
+        const int side = px(72);
+        p.drawImage(QRect((w - side) / 2, px(150), side, side), widgets::noNetworkPicture());
         p.setFont(windowFont(px(14)));
         p.setPen(QColor::fromRgba(kGrey));
         p.drawText(QRect(0, px(240), w, px(24)), Qt::AlignCenter,
@@ -277,6 +288,12 @@ void WelcomeWnd::paintEvent(QPaintEvent*) {
         p.drawText(QRect(0, px(365), w, px(24)), Qt::AlignCenter, QString::fromStdString(tr("尝试打开虚拟AP")),
                    &hotspotLinkArea_);
     }
+
+    // A thin frame, so the borderless window keeps its edge on a white desktop.
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QColor(0xd5, 0xd9, 0xdf));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRect(0, px(62), w - 1, h - px(62) - 1));
 
     if (!statusText_.isEmpty()) {
         p.setFont(windowFont(px(12)));

@@ -131,6 +131,23 @@ QImage logo() {
 
 }  // namespace
 
+QImage noNetworkPicture() {
+    QImage image = blank(kIconSide, kIconSide);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor grey(0xb8, 0xbe, 0xc7);
+    p.setPen(QPen(grey, 7, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    // Three arcs above a dot, centred at (48, 74).
+    for (int r : {16, 32, 48}) p.drawArc(QRectF(48 - r, 74 - r, 2 * r, 2 * r), 45 * 16, 90 * 16);
+    p.setPen(Qt::NoPen);
+    p.setBrush(grey);
+    p.drawEllipse(QPointF(48, 76), 6, 6);
+    p.setPen(QPen(QColor(0xff, 0x31, 0x31), 7, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(18, 18), QPointF(80, 86));
+    return image;
+}
+
 QImage artworkPicture(int id) {
     switch (id) {
     case kArtCloseIcon: return closeIcon();

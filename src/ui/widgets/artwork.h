@@ -18,4 +18,8 @@ enum ArtworkId : int {
 // The picture with that number, or a null image for an unknown number.
 QImage artworkPicture(int id);
 
+// Grey Wi-Fi waves struck through: shown where the QR code would be when the
+// PC has no network.
+QImage noNetworkPicture();
+
 }  // namespace ui::widgets
