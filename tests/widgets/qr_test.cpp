@@ -1,5 +1,6 @@
 #include "widgets/widgets_app.h"
 
+#include "ui/widgets/image_static.h"
 #include "ui/widgets/qr_static.h"
 #include "ui/widgets/qr_symbol.h"
 #include "ui/widgets/terminal_qr.h"
@@ -117,4 +118,29 @@ TEST(TerminalQr, HalfBlocksHoldEveryModule) {
     const auto ansi = halfBlockLines(*symbol, quiet, true);
     EXPECT_EQ(ansi.front().rfind("\x1b[30;47m", 0), 0u);
     EXPECT_TRUE(ansi.front().ends_with("\x1b[0m"));
+}
+
+TEST(PictureBox, CentredAtItsOwnSizeAndEmptyAfterAFailedLoad) {
+    qtApp();
+    char path[] = "/tmp/lumacro3-pic-XXXXXX.png";
+    const int fd = ::mkstemps(path, 4);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    QImage red(10, 6, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    red.save(QString::fromLatin1(path), "PNG");
+
+    CImageStatic box;
+    box.resize(30, 30);
+    EXPECT_TRUE(box.setImage(path));
+    QImage shot = box.grab().toImage();
+    EXPECT_EQ(QColor(shot.pixel(10, 12)), QColor(Qt::red));  // (30 - 10) / 2, (30 - 6) / 2
+    EXPECT_EQ(QColor(shot.pixel(19, 17)), QColor(Qt::red));
+    EXPECT_EQ(QColor(shot.pixel(9, 12)), QColor(Qt::white));
+    EXPECT_EQ(QColor(shot.pixel(10, 18)), QColor(Qt::white));
+
+    ::unlink(path);
+    EXPECT_FALSE(box.setImage(path));
+    EXPECT_TRUE(box.image().isNull());
+    EXPECT_EQ(QColor(box.grab().toImage().pixel(15, 15)), QColor(Qt::white));
 }
