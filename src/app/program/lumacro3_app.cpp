@@ -25,6 +25,11 @@
 #include "support/process.h"
 #include "support/strings.h"
 #include "support/thread_pool.h"
+#include "ui/connect/connect_payload.h"
+#include "ui/connect/hotspot.h"
+#include "ui/connect/session_server_link.h"
+#include "ui/connect/terminal_code.h"
+#include "ui/connect/welcome_hub_window.h"
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
 #include "ui/main/drawing_board_bridge.h"
@@ -105,6 +110,9 @@ struct Lumacro3App::State {
     std::unique_ptr<Integration> integration;
     std::unique_ptr<FeatureSet> features;
     ui::DrawingBoardBridge drawingBoard;
+    std::unique_ptr<ui::welcome::Hotspot> hotspot;
+    std::unique_ptr<ui::welcome::SessionServerLink> connectLink;
+    std::unique_ptr<ui::welcome::WelcomeHubWindow> connectWindow;
     std::unique_ptr<QtMainHub> hub;
     std::unique_ptr<HubSocketServer> hubSocket;
     std::unique_ptr<QSocketNotifier> signalNotifier;
@@ -352,10 +360,14 @@ void Lumacro3App::startServices() {
 void Lumacro3App::createMainWindow() {
     State& s = *s_;
     HubDependencies deps;
-    deps.server = s.serverStarted ? s.server.get() : nullptr;
+    // The server is handed over even when it is not listening yet: the
+    // connect window can start it later on a hotspot's address.
+    deps.server = s.server.get();
     deps.settings = s.settings.get();
     deps.adapters = s.adapters.get();
     deps.windows = s.features->windows();
+    createConnectWindow();
+    deps.windows.connect = s.connectWindow.get();
     deps.drawingBoard = &s.drawingBoard;
     deps.programDir = s.programDir;
     deps.docDir = s.context->docDir;
@@ -389,10 +401,35 @@ void Lumacro3App::createMainWindow() {
     s.hub->create();
 }
 
+void Lumacro3App::createConnectWindow() {
+    State& s = *s_;
+    s.hotspot = ui::welcome::makeUnavailableHotspot(s.serverName);
+    // Starting on a new address goes the start-up way and remembers it.
+    s.connectLink = std::make_unique<ui::welcome::SessionServerLink>(*s.server, [&s](uint32_t address) {
+        if (!s.server->start(address, s.sessionPort, ui::onSessionEvent, s.context.get())) return false;
+        s.serverStarted = true;
+        s.settings->setString(setting::NET, "bindIp", support::ip2string(address));
+        ui::welcome::announceConnectCode(ui::welcome::connectPayload(address));
+        return true;
+    });
+    ui::welcome::WelcomeDeps deps;
+    deps.server = s.connectLink.get();
+    deps.hotspot = s.hotspot.get();
+    deps.uiScale = s.uiScale;
+    deps.programDir = s.programDir;
+    deps.productId = s.product.id;
+    deps.productName = s.product.product.empty() ? s.product.displayName() : s.product.product;
+    AppSettings* values = s.values.get();
+    deps.serverName = [values] { return values->serverName(); };
+    s.connectWindow = std::make_unique<ui::welcome::WelcomeHubWindow>(std::move(deps));
+    if (s.serverStarted) ui::welcome::announceConnectCode(ui::welcome::connectPayload(s.server->boundAddress()));
+}
+
 void Lumacro3App::shutDown() {
     State& s = *s_;
     // The main window is destroyed as its loop ends, then:
     s.hub->destroy();
+    s.connectWindow.reset();
     s.hubSocket->close();
     // 1.
     LOGOUT("Main Dialog End");

@@ -31,6 +31,7 @@ private:
     void prepareDocumentFolder();
     void startServices();
     void createMainWindow();
+    void createConnectWindow();
 
     std::unique_ptr<State> s_;
 };
