@@ -72,6 +72,8 @@ DownloadResult fetchToFile(const std::string& url, const std::string& path, cons
     curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // An HTTP error answer is not the file that was asked for.
+    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
     // A phone names the file; it must not make us copy local files (file://)
     // or speak other protocols for it.
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,ftp");

@@ -23,8 +23,8 @@ struct DownloadResult {
 
 // One transfer of `url` into `path` on a fresh IPv4 connection (HTTP, HTTPS
 // or FTP only). The file is created (truncated) when the first data arrives,
-// so a transfer without data leaves no file. The body of an HTTP error answer
-// is stored like any other data.
+// so a transfer without data leaves no file. An HTTP error answer (status 400
+// and up) fails the transfer and stores nothing.
 DownloadResult fetchToFile(const std::string& url, const std::string& path,
                            const DownloadLimits& limits = {});
 
