@@ -1,4 +1,5 @@
 // Files pushed into the running program with lumacro3-phone push.
+#include "common/http_server.h"
 #include "common/loopback.h"
 #include "loopback_fakes.h"
 #include "pc_program.h"
@@ -77,6 +78,44 @@ TEST(FilePushE2e, PushedFileArrivesWholeAndAQueryFindsTheCopy) {
     }
     EXPECT_EQ(escaped.parent_path(), received.parent_path()) << pc.log();
     EXPECT_FALSE(fs::exists(received.parent_path().parent_path().parent_path() / "escaped.jpg"));
+
+    EXPECT_EQ(pc.terminate(), 0) << pc.log();
+}
+
+// Waits until the received copy of `name` holds `size` bytes.
+fs::path waitForReceived(const std::string& home, const std::string& name, size_t size) {
+    for (int i = 0; i < 500; ++i) {
+        const fs::path found = findReceived(home, name);
+        std::error_code ec;
+        if (!found.empty() && fs::file_size(found, ec) == size) return found;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return {};
+}
+
+TEST(FilePushE2e, UrlOfAnotherHostIsDownloadedAndOwnAddressPathsStayInside) {
+    e2e::PcProgram pc(testing_support::uniqueLoopbackAddress(72));
+    ASSERT_TRUE(pc.waitReady()) << pc.log();
+    ASSERT_TRUE(pc.waitForLog("start-up complete")) << pc.log();
+
+    const std::string served = pc.home() + "/served";
+    fs::create_directories(served);
+    std::ofstream(served + "/class plan.png", std::ios::binary) << "not really a picture";
+    // Another host: the phone's own server on a second loopback address.
+    testing_support::HttpServer http(testing_support::uniqueLoopbackAddress(73), served);
+    ASSERT_TRUE(http.ok());
+
+    const std::vector<std::string> env = {"PATH=/usr/bin:/bin"};
+    e2e::ProgramResult sent = e2e::runProgram(
+        kPhone, {"url", "--address", pc.address(), http.base() + "class%20plan.png"}, env);
+    ASSERT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_FALSE(waitForReceived(pc.home(), "class plan.png", 20).empty()) << pc.log();
+
+    // This PC's own address with a path out of the document folder.
+    e2e::ProgramResult own = e2e::runProgram(
+        kPhone, {"url", "--address", pc.address(), "http://" + pc.address() + ":27272/../../etc/hostname"}, env);
+    ASSERT_EQ(own.exitCode, 0) << own.err;
+    EXPECT_TRUE(pc.waitForLog("lies outside the document folder")) << pc.log();
 
     EXPECT_EQ(pc.terminate(), 0) << pc.log();
 }

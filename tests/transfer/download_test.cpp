@@ -1,5 +1,6 @@
 // Downloads from a local HTTP server (python3 http.server on a 127.x address)
 // and from a peer that accepts but never answers.
+#include "common/http_server.h"
 #include "common/loopback.h"
 #include "support/child_process.h"
 #include "transfer/download.h"
@@ -15,40 +16,6 @@
 namespace {
 
 using namespace transfer_test;
-
-// Serves `folder` over HTTP on `address`, on a port the system picks.
-class HttpServer {
-public:
-    HttpServer(const std::string& address, const std::string& folder) {
-        const std::string portFile = folder + "/../http.port";
-        const std::string script =
-            "import http.server, functools, os, sys\n"
-            "handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[2])\n"
-            "handler.func.log_message = lambda *a: None\n"
-            "server = http.server.ThreadingHTTPServer((sys.argv[1], 0), handler)\n"
-            "open(sys.argv[3] + '.tmp', 'w').write(str(server.server_address[1]))\n"
-            "os.rename(sys.argv[3] + '.tmp', sys.argv[3])\n"
-            "server.serve_forever()\n";
-        support::SpawnOptions options;
-        options.program = "python3";
-        options.args = {"-c", script, address, folder, portFile};
-        child_ = support::spawn(options);
-        for (int i = 0; i < 500 && port_ == 0; ++i) {
-            const std::string text = readAll(portFile);
-            if (!text.empty()) port_ = std::stoi(text);
-            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        base_ = "http://" + address + ":" + std::to_string(port_) + "/";
-    }
-    ~HttpServer() { child_.terminate(std::chrono::milliseconds(500)); }
-    bool ok() const { return port_ != 0; }
-    const std::string& base() const { return base_; }
-
-private:
-    support::ChildProcess child_;
-    int port_ = 0;
-    std::string base_;
-};
 
 // A TCP listener that completes connections in the kernel and never says a word.
 class SilentPeer {
@@ -80,12 +47,12 @@ protected:
         writeAll(served + "/a b.txt", "spaced");
         writeAll(served + "/x.jpg", "picture");
         writeAll(served + "/sub/data.bin", std::string(300000, 'z'));
-        http = std::make_unique<HttpServer>(testing_support::uniqueLoopbackAddress(71), served);
+        http = std::make_unique<testing_support::HttpServer>(testing_support::uniqueLoopbackAddress(71), served);
         ASSERT_TRUE(http->ok());
     }
     ReceiverRig rig;
     std::string served;
-    std::unique_ptr<HttpServer> http;
+    std::unique_ptr<testing_support::HttpServer> http;
 };
 
 TEST_F(Download, UrlsOfOtherHostsLandInRecvUnderTheUnescapedName) {
