@@ -3,6 +3,8 @@
 #include "common/loopback.h"
 #include "loopback_fakes.h"
 #include "pc_program.h"
+#include "phone/phone_client.h"
+#include "protocol/message_names.h"
 
 #include <gtest/gtest.h>
 
@@ -117,6 +119,48 @@ TEST(FilePushE2e, UrlOfAnotherHostIsDownloadedAndOwnAddressPathsStayInside) {
     ASSERT_EQ(own.exitCode, 0) << own.err;
     EXPECT_TRUE(pc.waitForLog("lies outside the document folder")) << pc.log();
 
+    EXPECT_EQ(pc.terminate(), 0) << pc.log();
+}
+
+TEST(FilePushE2e, TheControllingPhoneLeavingClosesItsPartialFiles) {
+    e2e::PcProgram pc(testing_support::uniqueLoopbackAddress(72));
+    ASSERT_TRUE(pc.waitReady()) << pc.log();
+    ASSERT_TRUE(pc.waitForLog("start-up complete")) << pc.log();
+
+    auto phone = [&](bool admin, const std::string& id) {
+        auto client = std::make_unique<phone::PhoneClient>();
+        EXPECT_TRUE(client->connect(pc.address())) << client->lastError();
+        phone::ClientInfoOptions options;
+        options.uniqueId = id;
+        options.admin = admin;
+        EXPECT_TRUE(client->handshake(options)) << client->lastError();
+        return client;
+    };
+    auto fileMessage = [](int action) {
+        Json::Value m(Json::objectValue);
+        m["action"] = action;
+        m["fileId"] = 77;
+        return m;
+    };
+    const std::string first = "from the controlling phone";
+    auto admin = phone(true, "teacher");
+    Json::Value start = fileMessage(1);
+    start["fileName"] = "partial.txt";
+    start["fileSize"] = 1000;
+    ASSERT_TRUE(admin->sendMessage(protocol::MsgFile, start));
+    ASSERT_TRUE(admin->sendMessage(protocol::MsgFile, fileMessage(2), first.data(), first.size()));
+    admin->closeGracefully(2000);
+    ASSERT_TRUE(pc.waitForLog("file len:1000, write: " + std::to_string(first.size()))) << pc.log();
+
+    // Data for the same fileId from another phone no longer reaches the file.
+    auto watcher = phone(false, "pupil");
+    const std::string late = "late data";
+    ASSERT_TRUE(watcher->sendMessage(protocol::MsgFile, fileMessage(2), late.data(), late.size()));
+    ASSERT_TRUE(watcher->sendMessage(protocol::MsgFile, fileMessage(3)));
+    watcher->closeGracefully(2000);
+    const fs::path received = findReceived(pc.home(), "partial.txt");
+    ASSERT_FALSE(received.empty()) << pc.log();
+    EXPECT_EQ(readAll(received), first);
     EXPECT_EQ(pc.terminate(), 0) << pc.log();
 }
 
