@@ -9,6 +9,7 @@
 #include "transfer/safe_path.h"
 
 #include <exception>
+#include <system_error>
 
 namespace transfer {
 
@@ -157,11 +158,22 @@ void FileReceiver::openUrl(const std::string& url, int anim, bool local) {
 
     std::lock_guard lock(downloadsMutex_);
     reapDownloads(false);
+    // Each download holds a thread until it ends or times out; a phone that
+    // sends URL after URL must not pile them up without limit.
+    if (downloads_.size() >= kMaxDownloads) {
+        LOGOUT("url %s dropped: %zu downloads running", url.c_str(), downloads_.size());
+        return;
+    }
     Download& download = downloads_.emplace_back();
-    download.thread = std::thread([this, url, &download] {
-        downloadAndOpen(url);
-        download.done.store(true);
-    });
+    try {
+        download.thread = std::thread([this, url, &download] {
+            downloadAndOpen(url);
+            download.done.store(true);
+        });
+    } catch (const std::system_error& e) {
+        downloads_.pop_back();
+        LOGOUT("url %s dropped: no thread: %s", url.c_str(), e.what());
+    }
 }
 
 void FileReceiver::downloadAndOpen(const std::string& url) {
@@ -233,9 +245,11 @@ void FileReceiver::openReceivedFile(const std::string& path) {
             return;
         }
         deps_.slides->openPresentation(path);
-        const std::string temp = deps_.docDir() + "/.temp";
-        support::mkdir(temp);
-        deps_.slides->publishSlides(temp, md5);
+        const std::string doc = deps_.docDir ? deps_.docDir() : std::string();
+        if (doc.empty())
+            return;
+        support::mkdir(doc + "/.temp");
+        deps_.slides->publishSlides(doc + "/.temp", md5);
         return;
     }
     if (!deps_.opener) {

@@ -40,6 +40,9 @@ struct FileReceiverDeps {
 
 class FileReceiver : public ui::FileReceiver {
 public:
+    // Downloads that may run at once; further URLs are dropped with a log line.
+    static constexpr size_t kMaxDownloads = 8;
+
     explicit FileReceiver(FileReceiverDeps deps);
     // Ends running downloads, waits for running opens and joins every thread.
     ~FileReceiver() override;
