@@ -28,6 +28,7 @@ pkg_check_modules(LIBSWSCALE REQUIRED IMPORTED_TARGET libswscale)
 pkg_check_modules(FAAD2 REQUIRED IMPORTED_TARGET faad2)
 pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(LIBQRENCODE REQUIRED IMPORTED_TARGET libqrencode)
 
 # libyuv (Debian libyuv-dev ships no pkg-config file): SIMD colour conversion

@@ -33,6 +33,8 @@ Command sendCommand();
 Command watchCommand();
 Command recordCommand();
 Command liveCommand();
+Command pushCommand();
+Command urlCommand();
 
 // Shared pieces of the commands (cmd_common.cpp).
 

@@ -9,7 +9,8 @@ using namespace phone::cli;
 namespace {
 
 std::vector<Command> allCommands() {
-    return {discoverCommand(), connectCommand(), sendCommand(), watchCommand(), recordCommand(), liveCommand()};
+    return {discoverCommand(), connectCommand(), sendCommand(), watchCommand(), recordCommand(), liveCommand(),
+            pushCommand(), urlCommand()};
 }
 
 void printUsage(std::ostream& out, const std::vector<Command>& commands) {

@@ -20,6 +20,8 @@
 #include "support/logger.h"
 #include "support/strings.h"
 #include "ui/main/command_context.h"
+#include "core/window_messages.h"
+#include "transfer/file_receiver.h"
 
 #include <cstdlib>
 
@@ -41,6 +43,8 @@ struct FeatureSet::Impl {
     std::unique_ptr<input::RemoteInputHandler> remoteInput;
     std::unique_ptr<input::PresentationCursor> cursors;
     JpegScreenshotSaver screenshot;
+    std::unique_ptr<transfer::FileOpener> fileOpener;
+    std::unique_ptr<transfer::FileReceiver> files;
     bool streamingStopped = false;
 };
 
@@ -92,6 +96,12 @@ void FeatureSet::start() {
     i.volume = platform::makePulseVolumeControl();
     i.clipboard = std::make_unique<input::QtClipboardWriter>();
     context.features.screenshot = &i.screenshot;
+
+    // Files from the phones.
+    i.fileOpener = transfer::makeXdgOpener();
+    i.files = std::make_unique<transfer::FileReceiver>(transfer::FileReceiverDeps{
+        i.deps.server, i.deps.threadPool, i.deps.docDir, i.fileOpener.get(), nullptr, &context.features, {}});
+    context.features.files = i.files.get();
 }
 
 void FeatureSet::setHub(core::MainHub* hub) {
@@ -108,6 +118,7 @@ void FeatureSet::setHub(core::MainHub* hub) {
     i.cursors = std::make_unique<input::PresentationCursor>(i.deps.settings, i.deps.programDir,
                                                             i.injector.get());
     context.features.cursors = i.cursors.get();
+    if (i.files) i.files->setHub(hub);
 }
 
 ui::HubWindows FeatureSet::windows() { return {}; }
@@ -135,6 +146,9 @@ void FeatureSet::stopStreaming() {
     if (i.deps.server) i.deps.server->setRecorder(nullptr);
     if (i.deps.context) i.deps.context->features.recorder = nullptr;
     i.recorder.reset();
+    // File receive ends while the session server it answers through still exists.
+    if (i.deps.context) i.deps.context->features.files = nullptr;
+    i.files.reset();
     stream::destroyEncoder();
     capture::destroyService();
 }

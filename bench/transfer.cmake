@@ -1,0 +1,1 @@
+lumacro3_bench(bench_transfer lumacro_transfer phone_client)

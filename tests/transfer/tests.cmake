@@ -1,0 +1,1 @@
+lumacro3_test_program(test_transfer transfer lumacro_transfer)
