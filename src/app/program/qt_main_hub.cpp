@@ -398,11 +398,13 @@ void QtMainHub::create() {
     LOGOUT("main window created");
 }
 
-void QtMainHub::destroy() {
-    // From now on messages are dropped, and a sender waiting for the UI
-    // thread is let go.
+void QtMainHub::stopTakingMessages() {
     closing_ = true;
     QCoreApplication::removePostedEvents(this, kHubEvent);
+}
+
+void QtMainHub::destroy() {
+    stopTakingMessages();
     if (!created_ || destroyed_) return;
     destroyed_ = true;
     if (deps_.settings) deps_.settings->setInt(core::setting::SET, "MAINWND", 0);
