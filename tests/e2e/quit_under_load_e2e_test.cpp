@@ -67,7 +67,6 @@ public:
             phone::ReceivedFrame frame;
             while (client_.readFrame(frame, 0) == phone::ReadResult::Frame) {
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         client_.close();
     }
