@@ -422,6 +422,9 @@ void QtMainHub::destroy() {
                                   static_cast<ui::HubWindow*>(w.camera), w.magnifier, w.photoWall})
         if (window) window->hideWindow();
     if (deps_.drawingBoard) deps_.drawingBoard->unload();
+    // The session server is freed later in the shutdown; the hub no longer
+    // reaches it (a late screen change or tray call then finds no server).
+    deps_.server = nullptr;
     LOGOUT("main window destroyed");
 }
 
