@@ -151,7 +151,9 @@ int main(int argc, char** argv) {
     testing_support::RecordingHub hub;
     ui::CommandContext context;
     context.hub = &hub;
-    input::RemoteInputHandler handler(*injector, &hub, context.features, nullptr, nullptr);
+    core::OverlayFlags overlay;
+    core::ForwardedPointerSlot forwarded;
+    input::RemoteInputHandler handler(*injector, &hub, context.features, overlay, forwarded, nullptr, nullptr);
     context.features.input = &handler;
 
     platform::FakeNetworkAdapters adapters({bench::ipv4(kAddress)});

@@ -245,30 +245,4 @@ FrameAccess ScreenCaptureService::lockFrame() {
     return FrameAccess(d.frameLock, pixels, pixels ? d.frameStride.load() : 0, w, h);
 }
 
-namespace {
-std::mutex gServiceMutex;
-std::unique_ptr<ScreenCaptureService> gService;
-std::atomic<ScreenCaptureService*> gServicePointer{nullptr};
-}  // namespace
-
-ScreenCaptureService* service() { return gServicePointer.load(); }
-
-void installService(std::unique_ptr<ScreenCaptureService> service) {
-    std::lock_guard<std::mutex> lock(gServiceMutex);
-    gService = std::move(service);
-    gServicePointer.store(gService.get());
-}
-
-void destroyService() {
-    std::unique_ptr<ScreenCaptureService> doomed;
-    {
-        std::lock_guard<std::mutex> lock(gServiceMutex);
-        gServicePointer.store(nullptr);
-        doomed = std::move(gService);
-    }
-    if (!doomed) return;
-    doomed.reset();
-    LOGOUT("ScreenCaptureService destroyed");
-}
-
 }  // namespace capture

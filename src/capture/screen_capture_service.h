@@ -80,11 +80,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// The process-wide service: made by the application at start-up (install) and
-// destroyed at shutdown after the live stream service and the encoder.
-ScreenCaptureService* service();
-void installService(std::unique_ptr<ScreenCaptureService> service);
-// Destroys the installed service and logs "ScreenCaptureService destroyed".
-void destroyService();
-
 }  // namespace capture

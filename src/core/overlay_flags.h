@@ -1,5 +1,6 @@
-// Process-wide state of the overlay tools, written on the UI thread when a
-// tool shows or hides and read by the input handlers without a lock.
+// State of the overlay tools, written on the UI thread when a tool shows or
+// hides and read by the input handlers and the dispatcher without a lock.
+// The program owns one set and hands it to everything that reads or writes it.
 #pragma once
 
 #include <atomic>
@@ -13,7 +14,5 @@ struct OverlayFlags {
     std::atomic<bool> photoWallOpen{false};
     std::atomic<bool> remoteButtonHeld{false};
 };
-
-OverlayFlags& overlayFlags();
 
 }  // namespace core

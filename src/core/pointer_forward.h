@@ -1,8 +1,9 @@
 // The pointer record that the input handlers hand to the annotation overlay.
-// The handler writes it and then sends UM_BRUSH (4, 0) synchronously to the
-// main hub; the overlay reads it while it handles that message. The sender
-// waits meanwhile, and forwarding is serialised across sessions, so each
-// UM_BRUSH 4 sees its own record.
+// The handler locks the slot, writes the record and then sends UM_BRUSH (4, 0)
+// synchronously to the main hub; the overlay reads the record while it handles
+// that message. The sender holds the lock until the send returned, so
+// forwarding is serialised across sessions and each UM_BRUSH 4 sees its own
+// record.
 #pragma once
 
 #include <cstdint>
@@ -17,16 +18,10 @@ struct ForwardedPointer {
     bool isDown = false;  // the event pressed the button
 };
 
-// Read by the overlay inside its UM_BRUSH 4 handler (UI thread).
-inline ForwardedPointer& forwardedPointer() {
-    static ForwardedPointer record;
-    return record;
-}
-
-// Held by the sender from writing the record until the send returned.
-inline std::mutex& forwardedPointerMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
+// One per program, shared by the input handler (writer) and the overlay (reader).
+struct ForwardedPointerSlot {
+    std::mutex mutex;        // held by the sender from writing the record until the send returned
+    ForwardedPointer record; // read by the overlay inside its UM_BRUSH 4 handler (UI thread)
+};
 
 }  // namespace core

@@ -1,7 +1,5 @@
 #include "input/remote_input.h"
 
-#include "core/overlay_flags.h"
-#include "core/pointer_forward.h"
 #include "core/round_delta.h"
 #include "input/phone_keys.h"
 #include "input/virtual_keys.h"
@@ -28,9 +26,16 @@ int32_t normalise(int value, int size) {
 }  // namespace
 
 RemoteInputHandler::RemoteInputHandler(platform::InputInjector& injector, core::MainHub* hub,
-                                       const core::Features& tools, ClipboardWriter* clipboard,
+                                       const core::Features& tools, core::OverlayFlags& overlay,
+                                       core::ForwardedPointerSlot& forwarded, ClipboardWriter* clipboard,
                                        platform::VolumeControl* volume)
-    : injector_(injector), hub_(hub), tools_(tools), clipboard_(clipboard), volume_(volume) {}
+    : injector_(injector),
+      hub_(hub),
+      tools_(tools),
+      overlay_(overlay),
+      forwarded_(forwarded),
+      clipboard_(clipboard),
+      volume_(volume) {}
 
 void RemoteInputHandler::sendPointer(uint32_t flags, bool absolute, int x, int y) {
     if (!absolute) {
@@ -81,7 +86,7 @@ void RemoteInputHandler::leftClick(bool absolute, int x, int y) {
 }
 
 void RemoteInputHandler::forward(bool absolute, int dx, int dy, bool isUp, bool isDown) {
-    if (!core::overlayFlags().annotationForwarding.load()) return;
+    if (!overlay_.annotationForwarding.load()) return;
     if (!hub_) return;
     core::ForwardedPointer record{dx, dy, isUp, isDown};
     if (!absolute) {
@@ -92,8 +97,8 @@ void RemoteInputHandler::forward(bool absolute, int dx, int dy, bool isUp, bool 
         record.x = x;
         record.y = y;
     }
-    std::lock_guard<std::mutex> lock(core::forwardedPointerMutex());
-    core::forwardedPointer() = record;
+    std::lock_guard<std::mutex> lock(forwarded_.mutex);
+    forwarded_.record = record;
     hub_->send(core::UM_BRUSH, 4, 0);
 }
 
@@ -133,7 +138,7 @@ void RemoteInputHandler::mouseEvent(int action, bool absolute, float fdx, float 
 void RemoteInputHandler::motionEvent(int action, bool absolute, float fdx, float fdy) {
     const int dx = core::roundDelta(fdx);
     const int dy = core::roundDelta(fdy);
-    core::OverlayFlags& flags = core::overlayFlags();
+    core::OverlayFlags& flags = overlay_;
     switch (action) {
     case 0:
         flags.remoteButtonHeld = true;
@@ -163,7 +168,7 @@ bool RemoteInputHandler::boardOpen() const {
 }
 
 core::PhotoWall* RemoteInputHandler::openPhotoWall() const {
-    return core::overlayFlags().photoWallOpen.load() ? tools_.photoWall : nullptr;
+    return overlay_.photoWallOpen.load() ? tools_.photoWall : nullptr;
 }
 
 void RemoteInputHandler::pageKey(bool forward, uint16_t vk) {
@@ -184,7 +189,7 @@ void RemoteInputHandler::closeKey() {
 }
 
 void RemoteInputHandler::zoomKey(bool in, uint16_t fallbackVk) {
-    const core::OverlayFlags& flags = core::overlayFlags();
+    const core::OverlayFlags& flags = overlay_;
     if (flags.spotlightActive.load() && hub_)
         hub_->post(core::UM_SPOT, 4, in ? 1 : 0);
     else if (flags.magnifierActive.load() && tools_.magnifier)

@@ -6,6 +6,8 @@
 #pragma once
 
 #include "core/features.h"
+#include "core/overlay_flags.h"
+#include "core/pointer_forward.h"
 #include "core/main_hub.h"
 #include "input/clipboard.h"
 #include "platform/input_injector.h"
@@ -19,9 +21,12 @@ namespace input {
 class RemoteInputHandler : public core::RemoteInput {
 public:
     // `tools` is read at each message (the tools may appear after start-up);
-    // hub, clipboard and volume may be null (that part is then skipped with
-    // a log line). Everything given must outlive the handler.
+    // `overlay` tells which overlay tool takes the pointer and keys, and
+    // `forwarded` carries the pointer to the annotation overlay. Hub,
+    // clipboard and volume may be null (that part is then skipped with a log
+    // line). Everything given must outlive the handler.
     RemoteInputHandler(platform::InputInjector& injector, core::MainHub* hub, const core::Features& tools,
+                       core::OverlayFlags& overlay, core::ForwardedPointerSlot& forwarded,
                        ClipboardWriter* clipboard, platform::VolumeControl* volume);
 
     void mouseEvent(int action, bool absolute, float dx, float dy) override;
@@ -51,6 +56,8 @@ private:
     platform::InputInjector& injector_;
     core::MainHub* hub_;
     const core::Features& tools_;
+    core::OverlayFlags& overlay_;
+    core::ForwardedPointerSlot& forwarded_;
     ClipboardWriter* clipboard_;
     platform::VolumeControl* volume_;
 };

@@ -27,8 +27,8 @@ using SessionCallback =
                       const Json::Value& message, const uint8_t* data, size_t dataLength,
                       int event, void* userData)>;
 
-// What the discovery socket's record datagrams control; the lesson recorder
-// implements it.
+// What the discovery socket's record datagrams control: the lesson recorder,
+// reached through whatever the program registers with setRecorder.
 class RecordControl {
 public:
     virtual ~RecordControl() = default;

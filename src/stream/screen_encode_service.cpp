@@ -302,28 +302,4 @@ void ScreenEncodeService::encoderThread() {
     stateChanged_.notify_all();
 }
 
-namespace {
-std::mutex gEncoderMutex;
-std::unique_ptr<ScreenEncodeService> gEncoder;
-std::atomic<ScreenEncodeService*> gEncoderPointer{nullptr};
-}  // namespace
-
-ScreenEncodeService* encoder() { return gEncoderPointer.load(); }
-
-void installEncoder(std::unique_ptr<ScreenEncodeService> encoder) {
-    std::lock_guard<std::mutex> lock(gEncoderMutex);
-    gEncoder = std::move(encoder);
-    gEncoderPointer.store(gEncoder.get());
-}
-
-void destroyEncoder() {
-    std::unique_ptr<ScreenEncodeService> doomed;
-    {
-        std::lock_guard<std::mutex> lock(gEncoderMutex);
-        gEncoderPointer.store(nullptr);
-        doomed = std::move(gEncoder);
-    }
-    doomed.reset();
-}
-
 }  // namespace stream

@@ -133,10 +133,4 @@ private:
     std::atomic<uint64_t> pictures_{0};
 };
 
-// The process-wide encoder: installed at start-up, destroyed at shutdown
-// after the live stream service and before the capture service.
-ScreenEncodeService* encoder();
-void installEncoder(std::unique_ptr<ScreenEncodeService> encoder);
-void destroyEncoder();
-
 }  // namespace stream

@@ -199,16 +199,3 @@ TEST(CaptureService, NudgeLeavesAnUnreadableCursorAloneAndEndsWithTheService) {
     pool2.shutdown();
     EXPECT_TRUE(cursor2.moves().empty());
 }
-
-TEST(CaptureService, ProcessWideServiceIsInstalledAndDestroyed) {
-    EXPECT_EQ(capture::service(), nullptr);
-    capture::installService(std::make_unique<capture::ScreenCaptureService>(
-        std::make_unique<platform::FakeScreenGrabber>(8, 8), nullptr, nullptr));
-    ASSERT_NE(capture::service(), nullptr);
-    const int64_t t = capture::service()->start(10.0f);
-    EXPECT_EQ(capture::service()->width(), 8);
-    capture::service()->stop(t);
-    capture::destroyService();
-    EXPECT_EQ(capture::service(), nullptr);
-    capture::destroyService();  // twice is fine
-}

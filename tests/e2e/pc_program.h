@@ -71,6 +71,9 @@ public:
                                      "PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
         if (listenOnAddress) env.push_back("LUMACRO3_LISTEN_ADDRESS=" + address_);
         if (const char* display = std::getenv("DISPLAY")) env.push_back(std::string("DISPLAY=") + display);
+        // Sanitizer builds: the program runs with the test's sanitizer options.
+        for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
         return env;
     }
 

@@ -6,7 +6,12 @@
 #include "protocol/message_names.h"
 
 #include <atomic>
+#include <cstdio>
+#include <initializer_list>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 namespace hubtest {
 namespace {
@@ -178,21 +183,44 @@ TEST_F(HubTest, NetworkWatchRestartsWhenTheBoundAddressVanishes) {
     EXPECT_EQ(hub_->exec(), 0);  // a quit that came first ends the loop at once
 }
 
+// Writes `records` on one connection to the hub socket, in order.
+bool writeHubRecords(const std::string& path, std::initializer_list<app::HubRecord> records) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    for (const app::HubRecord& r : records) {
+        uint8_t bytes[app::kHubRecordSize];
+        app::encodeHubRecord(r, bytes);
+        ok = ok && ::write(fd, bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes);
+    }
+    ::close(fd);
+    return ok;
+}
+
 TEST_F(HubTest, HubSocketPassesOnlyTheMessagesOtherProgramsMaySend) {
-    makeHub(deps());
+    int encoderCloses = 0;
+    auto d = deps();
+    d.encoderClose = [&] { ++encoderCloses; };
+    makeHub(std::move(d));
     char dir[] = "/tmp/lumacro3-hub-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string path = std::string(dir) + "/Lumacro3.hub";
     app::HubSocketServer socket(*hub_);
     ASSERT_TRUE(socket.listen(path));
 
-    int encoderCloses = 0;
-    (void)encoderCloses;
-    EXPECT_TRUE(app::postToRunningInstance(core::UM_BRUSH, 1, 0, path));  // not allowed: ignored
-    EXPECT_TRUE(app::postToRunningInstance(core::UM_SHOW_CONNECT, 0, 0, path));
+    // One connection keeps the order: by the time the connect window shows,
+    // the records before it have been handled or ignored.
+    ASSERT_TRUE(writeHubRecords(path, {{core::UM_BRUSH, 1, 0},  // not allowed: ignored
+                                       {core::UM_ENCODER_CLOSE, 0, 0},
+                                       {core::UM_SHOW_CONNECT, 0, 0}}));
     ASSERT_TRUE(spinUntil([&] { return connect_.visible; }));
     EXPECT_TRUE(annotation_.log.empty());
+    EXPECT_EQ(encoderCloses, 1);
 
+    // The one-record helper other programs use reaches the hub as well.
     bool quit = false;
     QObject::connect(hub_.get(), &app::QtMainHub::quitRequested, [&] { quit = true; });
     EXPECT_TRUE(app::postToRunningInstance(core::UM_QUIT, 0, 0, path));

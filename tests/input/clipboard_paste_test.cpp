@@ -20,7 +20,7 @@ protected:
         ASSERT_TRUE(injector);
         window = std::make_unique<RecorderWindow>();
         ASSERT_TRUE(window->ok());
-        handler = std::make_unique<input::RemoteInputHandler>(*injector, nullptr, tools, &clipboard, nullptr);
+        handler = std::make_unique<input::RemoteInputHandler>(*injector, nullptr, tools, overlay, forwarded, &clipboard, nullptr);
     }
 
     // Runs inputText on a session thread while this (UI) thread serves the clipboard.
@@ -29,6 +29,8 @@ protected:
         EXPECT_TRUE(pumpUntil([&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     }
 
+    core::OverlayFlags overlay;
+    core::ForwardedPointerSlot forwarded;
     core::Features tools;
     input::QtClipboardWriter clipboard;
     std::unique_ptr<platform::InputInjector> injector;
@@ -58,7 +60,7 @@ TEST_F(ClipboardPasteTest, LatinAndNonLatinTextArrivesWhole) {
 
 TEST_F(ClipboardPasteTest, TextIsNotPastedWhenTheUiThreadDoesNotTakeIt) {
     input::QtClipboardWriter impatient(50);
-    input::RemoteInputHandler h(*injector, nullptr, tools, &impatient, nullptr);
+    input::RemoteInputHandler h(*injector, nullptr, tools, overlay, forwarded, &impatient, nullptr);
     // The UI thread is not running its events: the writer gives up.
     std::thread session([&] { h.inputText("never"); });
     session.join();

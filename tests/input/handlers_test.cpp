@@ -52,13 +52,17 @@ struct FakeClipboard : input::ClipboardWriter {
 
 // A hub that also notes the forwarded pointer record at each synchronous send.
 struct ForwardHub : testing_support::RecordingHub {
+    ForwardHub(const core::ForwardedPointerSlot& slot, const core::OverlayFlags& flags)
+        : slot(slot), flags(flags) {}
     void send(uint32_t message, int64_t wParam, int64_t lParam) override {
         if (message == core::UM_BRUSH && wParam == 4) {
-            forwarded.push_back(core::forwardedPointer());
-            heldAtSend.push_back(core::overlayFlags().remoteButtonHeld.load());
+            forwarded.push_back(slot.record);
+            heldAtSend.push_back(flags.remoteButtonHeld.load());
         }
         testing_support::RecordingHub::send(message, wParam, lParam);
     }
+    const core::ForwardedPointerSlot& slot;
+    const core::OverlayFlags& flags;
     std::vector<core::ForwardedPointer> forwarded;
     std::vector<bool> heldAtSend;
 };
@@ -71,24 +75,19 @@ InputRecord up(uint16_t k) { return InputRecord::key(k, true); }
 
 class HandlerTest : public ::testing::Test {
 protected:
-    HandlerTest() { resetFlags(); }
-    ~HandlerTest() override { resetFlags(); }
-    static void resetFlags() {
-        core::OverlayFlags& fl = core::overlayFlags();
-        fl.spotlightActive = fl.annotationForwarding = fl.magnifierActive = fl.photoWallOpen = false;
-        fl.remoteButtonHeld = false;
-    }
     void openBoard(bool open) { ON_CALL(board, isOpened()).WillByDefault(::testing::Return(open)); }
 
     platform::FakeInputInjector injector;
-    ForwardHub hub;
+    core::OverlayFlags overlay;
+    core::ForwardedPointerSlot forwarded;
+    ForwardHub hub{forwarded, overlay};
     FakeClipboard clipboard;
     platform::FakeVolumeControl volume;
     ::testing::NiceMock<MockBoard> board;
     ::testing::NiceMock<MockPhotoWall> wall;
     ::testing::NiceMock<MockMagnifier> magnifier;
     core::Features tools;
-    input::RemoteInputHandler handler{injector, &hub, tools, &clipboard, &volume};
+    input::RemoteInputHandler handler{injector, &hub, tools, overlay, forwarded, &clipboard, &volume};
 };
 
 TEST_F(HandlerTest, AbsoluteButtonsArePrecededByAMoveToTheirNormalisedPosition) {
@@ -162,7 +161,7 @@ TEST_F(HandlerTest, AbsoluteEventsWithoutAScreenSizeAreDropped) {
 TEST_F(HandlerTest, PointerIsForwardedToTheAnnotationOverlayWhileItAsks) {
     handler.motionEvent(0, true, 10, 20);
     EXPECT_EQ(hub.size(), 0u);  // not forwarding
-    core::overlayFlags().annotationForwarding = true;
+    overlay.annotationForwarding = true;
     handler.motionEvent(0, true, 100, 200);
     handler.motionEvent(2, true, 110, 210);
     handler.motionEvent(1, true, 120, 220);
@@ -184,22 +183,23 @@ TEST_F(HandlerTest, PointerIsForwardedToTheAnnotationOverlayWhileItAsks) {
     for (const auto& r : hub.takeAll()) EXPECT_TRUE(r.sent);
     // The button is held from the press until after the release was forwarded.
     EXPECT_THAT(hub.heldAtSend, ElementsAre(true, true, true, false, false, true));
-    EXPECT_TRUE(core::overlayFlags().remoteButtonHeld.load());
+    EXPECT_TRUE(overlay.remoteButtonHeld.load());
     handler.motionEvent(1, false, 0, 0);
-    EXPECT_FALSE(core::overlayFlags().remoteButtonHeld.load());
+    EXPECT_FALSE(overlay.remoteButtonHeld.load());
 }
 
 TEST_F(HandlerTest, MovesSteerTheSpotlightThroughTheDispatcherButDragsDoNot) {
     ui::CommandContext context;
     context.hub = &hub;
+    context.overlay = &overlay;
     context.features.input = &handler;
     auto dispatch = [&](const char* cls, const char* json) {
         Json::Value m;
         ASSERT_TRUE(net::parseJson(json, m));
         ui::dispatchMessage(nullptr, cls, &context, m, 0, 3);
     };
-    core::overlayFlags().spotlightActive = true;
-    core::overlayFlags().annotationForwarding = true;
+    overlay.spotlightActive = true;
+    overlay.annotationForwarding = true;
     dispatch(protocol::MsgMouseEvent, R"({"action":4,"dx":3,"dy":-2})");
     EXPECT_TRUE(injector.records().empty());
     EXPECT_THAT(hub.summaries(), ElementsAre(testing_support::RecordingHub::Summary{core::UM_SPOT, 5, 0x0003FFFE}));
@@ -237,7 +237,7 @@ TEST_F(HandlerTest, PlainKeysAreTwoCallsAndChordsOneGroupReleasingTheModifierFir
 TEST_F(HandlerTest, PageKeysSteerTheOpenToolAndStillSendTheKey) {
     tools.drawingBoard = &board;
     tools.photoWall = &wall;
-    core::overlayFlags().photoWallOpen = true;
+    overlay.photoWallOpen = true;
     EXPECT_CALL(wall, step(true));
     handler.keyEvent(93);
     openBoard(true);
@@ -254,7 +254,7 @@ TEST_F(HandlerTest, CloseKeyClosesTheBoardThenThePhotoWallElseSendsAltF4) {
 
     tools.drawingBoard = &board;
     tools.photoWall = &wall;
-    core::overlayFlags().photoWallOpen = true;
+    overlay.photoWallOpen = true;
     EXPECT_CALL(wall, close()).Times(1);
     handler.keyEvent(253);
     openBoard(true);
@@ -269,7 +269,7 @@ TEST_F(HandlerTest, ZoomKeysGoToTheFirstToolShown) {
     tools.drawingBoard = &board;
     tools.photoWall = &wall;
     tools.magnifier = &magnifier;
-    core::OverlayFlags& fl = core::overlayFlags();
+    core::OverlayFlags& fl = overlay;
     fl.spotlightActive = fl.magnifierActive = fl.photoWallOpen = true;
     openBoard(true);
     {
@@ -331,10 +331,10 @@ TEST_F(HandlerTest, VolumeGoesToTheSoundOutput) {
     handler.setVolume(0);
     EXPECT_THAT(volume.levels(), ElementsAre(40, 0));
     // Without clipboard or volume control the session goes on.
-    input::RemoteInputHandler bare(injector, nullptr, tools, nullptr, nullptr);
+    input::RemoteInputHandler bare(injector, nullptr, tools, overlay, forwarded, nullptr, nullptr);
     bare.inputText("x");
     bare.setVolume(10);
-    core::overlayFlags().annotationForwarding = true;
+    overlay.annotationForwarding = true;
     bare.motionEvent(0, true, 1, 1);
     EXPECT_EQ(injector.records().size(), 2u);
 }

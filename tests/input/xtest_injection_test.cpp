@@ -17,7 +17,7 @@ protected:
         ASSERT_TRUE(injector);
         window = std::make_unique<RecorderWindow>();
         ASSERT_TRUE(window->ok());
-        handler = std::make_unique<input::RemoteInputHandler>(*injector, nullptr, tools, nullptr, nullptr);
+        handler = std::make_unique<input::RemoteInputHandler>(*injector, nullptr, tools, overlay, forwarded, nullptr, nullptr);
     }
 
     // Presses of the given types as (type, x, y, button) tuples.
@@ -37,6 +37,8 @@ protected:
         return out;
     }
 
+    core::OverlayFlags overlay;
+    core::ForwardedPointerSlot forwarded;
     core::Features tools;
     std::unique_ptr<platform::InputInjector> injector;
     std::unique_ptr<RecorderWindow> window;

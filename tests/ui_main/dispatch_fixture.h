@@ -158,9 +158,8 @@ protected:
                                         &files, &remoteMedia, &slides, &board, &photoWall,
                                         &screenshot, &cursors, &integration};
         context.monotonicMs = fakeNow;
-        core::overlayFlags().spotlightActive = false;
+        context.overlay = &overlay;
     }
-    ~DispatchTest() override { core::overlayFlags().spotlightActive = false; }
 
     // Dispatches `className` with the message given as JSON text.
     void dispatch(const std::string& className, const std::string& json = "{}", int socket = 7,
@@ -178,6 +177,8 @@ protected:
     }
 
     testing_support::RecordingHub hub;
+
+    core::OverlayFlags overlay;
     RecordingSessionPort server;
     core::MemorySettings settings;
     Nice<MockInput> input;

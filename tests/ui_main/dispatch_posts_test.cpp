@@ -75,7 +75,7 @@ TEST(RoundDelta, TruncatesThenRoundsUpFromHalfAndSaturates) {
 }
 
 TEST_F(DispatchTest, MoveWithSpotlightShownSteersTheSpotlightOnly) {
-    core::overlayFlags().spotlightActive = true;
+    overlay.spotlightActive = true;
     EXPECT_CALL(input, mouseEvent(_, _, _, _)).Times(0);
     dispatch(msg::MsgMouseEvent, R"({"action":4,"dx":3.0,"dy":-2.0})");
     dispatch(msg::MsgMouseEvent, R"({"action":4,"dx":-3.2,"dy":2.6})");
@@ -92,7 +92,7 @@ TEST_F(DispatchTest, PointerInputWithoutSpotlightOrNotAMoveReachesTheDesktop) {
     EXPECT_CALL(input, mouseEvent(1, true, 1920.0f, 1080.0f));
     dispatch(msg::MsgMouseEvent, R"({"action":4,"dx":3,"dy":-2})");
     dispatch(msg::MsgMouseEvent, R"({"action":4,"dx":0.4,"dy":-0.9})");  // no move: nothing
-    core::overlayFlags().spotlightActive = true;
+    overlay.spotlightActive = true;
     EXPECT_CALL(input, motionEvent(2, false, 3.0f, 4.0f));
     dispatch(msg::MsgMouseEvent, R"({"action":1,"absolute":1,"dx":1920,"dy":1080})");
     dispatch(msg::MsgMotionEvent, R"({"action":2,"dx":3,"dy":4})");

@@ -1,6 +1,10 @@
 // Phones becoming ready and leaving, and the live source they leave behind.
 #include "dispatch_fixture.h"
 
+#include <atomic>
+#include <optional>
+#include <thread>
+
 namespace dispatch_test {
 namespace {
 
@@ -84,14 +88,65 @@ TEST_F(DispatchTest, MessageEventIsDispatchedAndMissingPeerReadsAsZero) {
     EXPECT_EQ(hub.summaries(), (Summaries{{core::UM_PC_CAMERA, 0, 0}, {core::UM_CLIENT_STATE, 2, 0}}));
 }
 
-TEST_F(DispatchTest, EventsWithoutFeaturesOrHubDoNotFail) {
+TEST_F(DispatchTest, EventsWithoutFeaturesOrHubAreLoggedAndKeepTheSessionState) {
+    LogCapture log;
     context.features = core::Features{};
     context.hub = nullptr;
     server.admins = {5};
     settings.setInt(core::setting::SET, "SHOW_CURSOR", 1);
-    event(5, kReady);
-    event(5, kGone);
+    context.liveSourceSocket = 5;
+    EXPECT_EQ(0, onSessionEvent(5, nullptr, "", Json::Value(), nullptr, 0, kReady, &context));
+    EXPECT_EQ(0, onSessionEvent(5, nullptr, "", Json::Value(), nullptr, 0, kGone, &context));
+    const std::string text = log.text();
+    EXPECT_NE(text.find("cursors not available: client ready"), std::string::npos) << text;
+    EXPECT_NE(text.find("client disconnected"), std::string::npos) << text;
+    // The admin that left was the live source: forgotten even without a hub.
+    EXPECT_EQ(context.liveSourceSocket.load(), -1);
+    // With the hub back, the next phone is reported as usual.
+    context.hub = &hub;
+    event(6, kReady);
+    EXPECT_EQ(hub.summaries(), (Summaries{{core::UM_CLIENT_STATE, 2, 0}}));
+}
+
+TEST_F(DispatchTest, AClosedGateDropsEveryEventBeforeItReachesAFeature) {
+    EXPECT_CALL(input, mouseEvent).Times(0);
+    EXPECT_CALL(recorder, voiceData).Times(0);
+    EXPECT_CALL(liveStream, liveRequest).Times(0);
+    server.admins = {5};
+    context.gate.close();
+    Json::Value move;
+    move["action"] = 1;
+    EXPECT_EQ(0, onSessionEvent(5, nullptr, msg::MsgMouseEvent, move, nullptr, 0, net::kMessage, &context));
+    Json::Value live;
+    live["action"] = 1;
+    EXPECT_EQ(0, onSessionEvent(5, nullptr, msg::MsgLive, live, nullptr, 0, net::kMessage, &context));
+    const uint8_t voice[4] = {1, 2, 3, 4};
+    EXPECT_EQ(0, onSessionEvent(5, nullptr, msg::MsgVoiceData, Json::Value(Json::objectValue), voice,
+                                sizeof voice, net::kMessage, &context));
+    EXPECT_EQ(0, onSessionEvent(5, nullptr, "", Json::Value(), nullptr, 0, kGone, &context));
     EXPECT_EQ(hub.size(), 0u);
+    EXPECT_EQ(context.gate.refused(), 4u);
+}
+
+TEST(DispatchGate, CloseWaitsForTheDeliveryInsideAndRefusesNewOnes) {
+    ui::DispatchGate gate;
+    std::optional<ui::DispatchGate::Pass> inside(gate.enter());
+    ASSERT_TRUE(*inside);
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        gate.close();
+        closed = true;
+    });
+    // Once the gate refuses, close() has begun; it cannot end while a
+    // delivery is inside.
+    while (!gate.closed()) std::this_thread::yield();
+    EXPECT_FALSE(gate.enter());
+    EXPECT_FALSE(closed.load());
+    inside.reset();
+    closer.join();
+    EXPECT_TRUE(closed.load());
+    EXPECT_FALSE(gate.enter());
+    gate.close();  // again: nothing inside, returns at once
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/program/feature_set.h"
 
+#include "app/program/gated_record_control.h"
 #include "app/program/screenshot_saver.h"
 #include "capture/screen_capture_service.h"
 #include "core/window_messages.h"
@@ -33,9 +34,12 @@ struct FeatureSet::Impl {
 
     std::unique_ptr<platform::CursorControl> cursorControl;
     std::unique_ptr<platform::ScreenInfo> screenInfo;
+    std::unique_ptr<capture::ScreenCaptureService> capture;
+    std::unique_ptr<stream::ScreenEncodeService> encoder;
     std::unique_ptr<stream::SessionLiveStream> sessionLive;
     std::unique_ptr<stream::LiveService> liveService;
     std::unique_ptr<record::LessonRecorder> recorder;
+    std::unique_ptr<GatedRecordControl> remoteRecord;
 
     std::unique_ptr<platform::InputInjector> injector;
     std::unique_ptr<platform::VolumeControl> volume;
@@ -52,10 +56,7 @@ FeatureSet::FeatureSet(FeatureSetDeps deps) : impl_(std::make_unique<Impl>()) {
     impl_->deps = std::move(deps);
 }
 
-FeatureSet::~FeatureSet() {
-    stopStreaming();
-    stopRemaining();
-}
+FeatureSet::~FeatureSet() { stopRemaining(); }
 
 void FeatureSet::start() {
     Impl& i = *impl_;
@@ -63,16 +64,16 @@ void FeatureSet::start() {
 
     // Screen capture, encoder and the live stream to phones.
     i.cursorControl = platform::makeX11CursorControl();
-    capture::installService(std::make_unique<capture::ScreenCaptureService>(
-        platform::makeX11ScreenGrabber(), i.cursorControl.get(), i.deps.threadPool));
+    i.capture = std::make_unique<capture::ScreenCaptureService>(
+        platform::makeX11ScreenGrabber(), i.cursorControl.get(), i.deps.threadPool);
     i.screenInfo = platform::makeSystemScreenInfo();
-    stream::installEncoder(std::make_unique<stream::ScreenEncodeService>(
-        *i.deps.settings, *capture::service(), *i.screenInfo, i.deps.productId));
+    i.encoder = std::make_unique<stream::ScreenEncodeService>(*i.deps.settings, *i.capture,
+                                                              *i.screenInfo, i.deps.productId);
     if (i.deps.server) {
-        i.sessionLive = std::make_unique<stream::SessionLiveStream>(*i.deps.server, *stream::encoder());
+        i.sessionLive = std::make_unique<stream::SessionLiveStream>(*i.deps.server, *i.encoder);
         context.features.liveStream = i.sessionLive.get();
     }
-    i.liveService = std::make_unique<stream::LiveService>(*stream::encoder());
+    i.liveService = std::make_unique<stream::LiveService>(*i.encoder);
     // Phones may reach the PC on any of its addresses, so the live stream
     // service listens on all of them. Only a listen address forced through
     // the environment (trying it on one machine, tests) confines it, as it
@@ -84,12 +85,15 @@ void FeatureSet::start() {
     // Lesson recorder.
     core::Integration* integration = i.deps.integration;
     i.recorder = std::make_unique<record::LessonRecorder>(
-        *i.deps.settings, i.deps.docDir, i.deps.server, capture::service(),
+        *i.deps.settings, i.deps.docDir, i.deps.server, i.capture.get(),
         [integration](int64_t window, bool finished) {
             if (integration) integration->postToWindow(window, core::UM_RECORD_STOP, finished ? 1 : 0, 0);
         });
     context.features.recorder = i.recorder.get();
-    if (i.deps.server) i.deps.server->setRecorder(i.recorder.get());
+    if (i.deps.server) {
+        i.remoteRecord = std::make_unique<GatedRecordControl>(context.gate, *i.recorder);
+        i.deps.server->setRecorder(i.remoteRecord.get());
+    }
 
     // Remote input, text paste, volume and the presentation cursor.
     i.injector = platform::makeXTestInjector();
@@ -110,7 +114,8 @@ void FeatureSet::setHub(core::MainHub* hub) {
     ui::CommandContext& context = *i.deps.context;
     if (i.injector) {
         i.remoteInput = std::make_unique<input::RemoteInputHandler>(
-            *i.injector, hub, context.features, i.clipboard.get(), i.volume.get());
+            *i.injector, hub, context.features, *i.deps.overlay, *i.deps.forwardedPointer,
+            i.clipboard.get(), i.volume.get());
         context.features.input = i.remoteInput.get();
     } else {
         LOGOUT("remote input not available: no XTest");
@@ -124,7 +129,7 @@ void FeatureSet::setHub(core::MainHub* hub) {
 ui::HubWindows FeatureSet::windows() { return {}; }
 
 void FeatureSet::forceEncoderClose() {
-    if (stream::encoder()) stream::encoder()->forceClose();
+    if (impl_->encoder) impl_->encoder->forceClose();
 }
 
 void FeatureSet::stopRecording() {
@@ -149,24 +154,33 @@ void FeatureSet::stopStreaming() {
     // File receive ends while the session server it answers through still exists.
     if (i.deps.context) i.deps.context->features.files = nullptr;
     i.files.reset();
-    stream::destroyEncoder();
-    capture::destroyService();
+    i.encoder.reset();
+    if (i.capture) {
+        i.capture.reset();
+        LOGOUT("ScreenCaptureService destroyed");
+    }
 }
 
 void FeatureSet::stopRemaining() {
     Impl& i = *impl_;
-    if (i.deps.context) {
-        i.deps.context->features.input = nullptr;
-        i.deps.context->features.screenshot = nullptr;
+    stopStreaming();
+    if (ui::CommandContext* context = i.deps.context) {
+        context->features.input = nullptr;
+        context->features.screenshot = nullptr;
+        context->features.cursors = nullptr;
     }
     i.remoteInput.reset();
+    i.remoteRecord.reset();
+    // The context is freed next; nothing here may reach it from now on.
+    i.deps.context = nullptr;
+    i.deps.server = nullptr;
+    i.deps.threadPool = nullptr;
 }
 
 void FeatureSet::restoreCursor() {
     Impl& i = *impl_;
     if (i.cursors) {
         i.cursors->apply(9);
-        if (i.deps.context) i.deps.context->features.cursors = nullptr;
         i.cursors.reset();
     }
     i.volume.reset();

@@ -10,8 +10,10 @@
 #include <string>
 
 namespace core {
+struct ForwardedPointerSlot;
 class Integration;
 class MainHub;
+struct OverlayFlags;
 class Settings;
 }
 namespace net {
@@ -36,6 +38,9 @@ struct FeatureSetDeps {
     std::function<std::string()> docDir;
     std::string productId;
     core::Integration* integration = nullptr;
+    // Owned by the program; outlive the feature set.
+    core::OverlayFlags* overlay = nullptr;
+    core::ForwardedPointerSlot* forwardedPointer = nullptr;
 };
 
 class FeatureSet {
@@ -54,10 +59,14 @@ public:
     void stopRecording();
     void createSlideBridge(const std::string& folder, const std::string& time);
     void destroySlideBridge();
-    // Shutdown step: live stream service, encoder, capture service.
+    // Shutdown step (session events already refused): live stream service,
+    // session live stream, recorder, encoder, capture service.
     void stopStreaming();
-    // After the session server is gone: everything else.
+    // After the session server is gone and before the command context is
+    // freed: remote input, and the context's table no longer names anything
+    // of this set. The set does not touch the context afterwards.
     void stopRemaining();
+    // Cursor scheme 9, then the platform backends.
     void restoreCursor();
 
 private:

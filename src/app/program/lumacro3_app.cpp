@@ -13,6 +13,8 @@
 #include "app/program/hub_socket_server.h"
 #include "app/program/qt_main_hub.h"
 #include "app/single_instance.h"
+#include "core/overlay_flags.h"
+#include "core/pointer_forward.h"
 #include "core/settings.h"
 #include "core/window_messages.h"
 #include "net/session_server.h"
@@ -98,6 +100,10 @@ struct Lumacro3App::State {
     std::unique_ptr<AppSettings> values;
     std::unique_ptr<platform::NetworkAdapters> adapters;
     std::unique_ptr<platform::ScreenInfo> screen;
+    // Shared by the input handlers, the dispatcher and the overlay windows;
+    // they outlive every one of them.
+    core::OverlayFlags overlay;
+    core::ForwardedPointerSlot forwardedPointer;
     float dpiScale = 1.0f;
     float uiScale = 1.0f;
     std::unique_ptr<support::ThreadPool> threadPool;
@@ -319,6 +325,7 @@ void Lumacro3App::startServer() {
     s.context = std::make_unique<ui::CommandContext>();
     s.context->server = s.server.get();
     s.context->settings = s.settings.get();
+    s.context->overlay = &s.overlay;
     AppSettings* values = s.values.get();
     s.context->docDir = [values] { return values->docDir(); };
 
@@ -352,6 +359,8 @@ void Lumacro3App::startServices() {
     deps.docDir = s.context->docDir;
     deps.productId = s.product.id;
     deps.integration = s.integration.get();
+    deps.overlay = &s.overlay;
+    deps.forwardedPointer = &s.forwardedPointer;
     s.features = std::make_unique<FeatureSet>(std::move(deps));
     s.features->start();
     s.context->features.drawingBoard = &s.drawingBoard;
@@ -427,6 +436,12 @@ void Lumacro3App::createConnectWindow() {
 
 void Lumacro3App::shutDown() {
     State& s = *s_;
+    // Session threads may still be inside a feature. Before anything is freed
+    // (the drawing board goes with the main window) no further session event
+    // is let in, and the ones inside are waited for; the hub first lets go of
+    // any of them that waits for the UI thread.
+    s.hub->stopTakingMessages();
+    s.context->gate.close();
     // The main window is destroyed as its loop ends, then:
     s.hub->destroy();
     s.connectWindow.reset();
@@ -453,7 +468,7 @@ void Lumacro3App::shutDown() {
     s.context->server = nullptr;
     s.server.reset();
     LOGOUT("netSrv freed");
-    // 8.
+    // 8. The feature set lets go of the context before it is freed.
     s.features->stopRemaining();
     s.context.reset();
     avformat_network_deinit();

@@ -398,11 +398,13 @@ void QtMainHub::create() {
     LOGOUT("main window created");
 }
 
-void QtMainHub::destroy() {
-    // From now on messages are dropped, and a sender waiting for the UI
-    // thread is let go.
+void QtMainHub::stopTakingMessages() {
     closing_ = true;
     QCoreApplication::removePostedEvents(this, kHubEvent);
+}
+
+void QtMainHub::destroy() {
+    stopTakingMessages();
     if (!created_ || destroyed_) return;
     destroyed_ = true;
     if (deps_.settings) deps_.settings->setInt(core::setting::SET, "MAINWND", 0);
@@ -420,6 +422,9 @@ void QtMainHub::destroy() {
                                   static_cast<ui::HubWindow*>(w.camera), w.magnifier, w.photoWall})
         if (window) window->hideWindow();
     if (deps_.drawingBoard) deps_.drawingBoard->unload();
+    // The session server is freed later in the shutdown; the hub no longer
+    // reaches it (a late screen change or tray call then finds no server).
+    deps_.server = nullptr;
     LOGOUT("main window destroyed");
 }
 

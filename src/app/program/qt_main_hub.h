@@ -73,6 +73,9 @@ public:
 
     // Window creation: drawing board, tray, timers, MAINWND.
     void create();
+    // Stops taking messages and frees nothing: later posts are dropped and a
+    // sender waiting for the UI thread is let go. destroy() starts with it.
+    void stopTakingMessages();
     // Window destruction in its fixed order.
     void destroy();
     // Runs the UI loop until UM_QUIT or the tray's Exit.

@@ -5,7 +5,9 @@
 
 #include "core/features.h"
 #include "core/main_hub.h"
+#include "core/overlay_flags.h"
 #include "core/settings.h"
+#include "ui/main/dispatch_gate.h"
 
 #include <atomic>
 #include <cstdint>
@@ -22,6 +24,11 @@ struct CommandContext {
     core::MainHub* hub = nullptr;
     core::Settings* settings = nullptr;
     core::Features features;
+    // Every session event passes it; shutdown closes it before it frees a feature.
+    DispatchGate gate;
+    // The overlay tools' state (the spotlight takes pointer moves while shown);
+    // null reads as every tool hidden.
+    const core::OverlayFlags* overlay = nullptr;
 
     // The document folder (setting DOC_DIR with its default), as the
     // application resolves it.

@@ -1,5 +1,4 @@
 // Pointer, keys, text and volume: run inline on the receive thread.
-#include "core/overlay_flags.h"
 #include "core/round_delta.h"
 #include "protocol/fields.h"
 #include "ui/main/dispatch_handlers.h"
@@ -35,7 +34,8 @@ void handleMouseEvent(const Request& request) {
         if (dx == 0 && dy == 0)
             return;
         // While the spotlight is shown a move steers it instead of the cursor.
-        if (core::overlayFlags().spotlightActive.load()) {
+        const core::OverlayFlags* overlay = request.context.overlay;
+        if (overlay && overlay->spotlightActive.load()) {
             post(request, core::UM_SPOT, 5, packSigned16(dx, dy));
             return;
         }

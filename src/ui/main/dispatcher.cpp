@@ -123,6 +123,13 @@ int onSessionEvent(int socket, const sockaddr_in* peer, const std::string& class
     auto* context = static_cast<CommandContext*>(userData);
     if (!context)
         return 0;
+    // During shutdown the features are being freed: the event is dropped.
+    const DispatchGate::Pass pass = context->gate.enter();
+    if (!pass) {
+        if (context->gate.refused() == 1)
+            LOGOUT("session events dropped from now on: shutting down");
+        return 0;
+    }
     // No exception may end the session's thread.
     try {
         switch (event) {

@@ -1,0 +1,36 @@
+#include "ui/main/dispatch_gate.h"
+
+namespace ui {
+
+DispatchGate::Pass DispatchGate::enter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) {
+        ++refused_;
+        return Pass();
+    }
+    ++inside_;
+    return Pass(this);
+}
+
+void DispatchGate::leave() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--inside_ == 0) idle_.notify_all();
+}
+
+void DispatchGate::close() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    closed_ = true;
+    idle_.wait(lock, [this] { return inside_ == 0; });
+}
+
+bool DispatchGate::closed() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closed_;
+}
+
+uint64_t DispatchGate::refused() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return refused_;
+}
+
+}  // namespace ui
