@@ -15,13 +15,9 @@ int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 Command watchCommand() {
-    std::vector<Option> options = {addressOption(), portOption(protocol::kSessionPort),
-                                       {"seconds", "N", "how long to watch (default 10)"}};
-    for (auto& o : handshakeOptions()) options.push_back(o);
-    return {"watch",
-            "--address IP [--seconds N] [--admin] [handshake options]",
+    return {"watch", "--address IP [--seconds N] [--admin] [handshake options]",
             "join as a watching phone (admin false unless --admin) and print every frame",
-            options, 0, 0, run};
+            sessionOptions({{"seconds", "N", "how long to watch (default 10)"}}), 0, 0, run};
 }
 
 }  // namespace phone::cli
