@@ -1,5 +1,6 @@
 // The session server against peers that misbehave: hostile JSON, frames that
 // are announced and never sent, and a crowd of phones connecting at once.
+#include "common/eventually.h"
 #include "common/loopback.h"
 #include "net/session_server.h"
 #include "phone/phone_client.h"
@@ -47,14 +48,7 @@ size_t residentBytes() {
     return size_t(resident) * size_t(::sysconf(_SC_PAGESIZE));
 }
 
-template <typename Predicate>
-bool eventually(Predicate done, std::chrono::milliseconds timeout = 5000ms) {
-    for (auto start = std::chrono::steady_clock::now();
-         std::chrono::steady_clock::now() - start < timeout;
-         std::this_thread::sleep_for(10ms))
-        if (done()) return true;
-    return done();
-}
+using testing_support::eventually;
 
 class HostilePeersTest : public ::testing::Test {
 protected:
