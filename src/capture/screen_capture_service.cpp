@@ -2,6 +2,7 @@
 
 #include "platform/screen_grabber.h"
 #include "support/clock.h"
+#include "support/global_instance.h"
 #include "support/logger.h"
 
 #include <algorithm>
@@ -246,26 +247,15 @@ FrameAccess ScreenCaptureService::lockFrame() {
 }
 
 namespace {
-std::mutex gServiceMutex;
-std::unique_ptr<ScreenCaptureService> gService;
-std::atomic<ScreenCaptureService*> gServicePointer{nullptr};
+support::GlobalInstance<ScreenCaptureService> gService;
 }  // namespace
 
-ScreenCaptureService* service() { return gServicePointer.load(); }
+ScreenCaptureService* service() { return gService.get(); }
 
-void installService(std::unique_ptr<ScreenCaptureService> service) {
-    std::lock_guard<std::mutex> lock(gServiceMutex);
-    gService = std::move(service);
-    gServicePointer.store(gService.get());
-}
+void installService(std::unique_ptr<ScreenCaptureService> service) { gService.install(std::move(service)); }
 
 void destroyService() {
-    std::unique_ptr<ScreenCaptureService> doomed;
-    {
-        std::lock_guard<std::mutex> lock(gServiceMutex);
-        gServicePointer.store(nullptr);
-        doomed = std::move(gService);
-    }
+    std::unique_ptr<ScreenCaptureService> doomed = gService.take();
     if (!doomed) return;
     doomed.reset();
     LOGOUT("ScreenCaptureService destroyed");

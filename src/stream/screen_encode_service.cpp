@@ -3,6 +3,7 @@
 #include "protocol/fields.h"
 #include "stream/frame_converter.h"
 #include "support/clock.h"
+#include "support/global_instance.h"
 #include "support/logger.h"
 
 #include <algorithm>
@@ -303,27 +304,14 @@ void ScreenEncodeService::encoderThread() {
 }
 
 namespace {
-std::mutex gEncoderMutex;
-std::unique_ptr<ScreenEncodeService> gEncoder;
-std::atomic<ScreenEncodeService*> gEncoderPointer{nullptr};
+support::GlobalInstance<ScreenEncodeService> gEncoder;
 }  // namespace
 
-ScreenEncodeService* encoder() { return gEncoderPointer.load(); }
+ScreenEncodeService* encoder() { return gEncoder.get(); }
 
-void installEncoder(std::unique_ptr<ScreenEncodeService> encoder) {
-    std::lock_guard<std::mutex> lock(gEncoderMutex);
-    gEncoder = std::move(encoder);
-    gEncoderPointer.store(gEncoder.get());
-}
+void installEncoder(std::unique_ptr<ScreenEncodeService> encoder) { gEncoder.install(std::move(encoder)); }
 
-void destroyEncoder() {
-    std::unique_ptr<ScreenEncodeService> doomed;
-    {
-        std::lock_guard<std::mutex> lock(gEncoderMutex);
-        gEncoderPointer.store(nullptr);
-        doomed = std::move(gEncoder);
-    }
-    doomed.reset();
-}
+// The encoder is destroyed here, after readers can no longer reach it.
+void destroyEncoder() { gEncoder.take(); }
 
 }  // namespace stream
