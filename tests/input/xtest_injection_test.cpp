@@ -9,14 +9,11 @@
 namespace input_test {
 namespace {
 
-class XInjectionTest : public ::testing::Test {
+class XInjectionTest : public XInjectionFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(PrivateXServer::instance().ok()) << "Xvfb did not start";
-        injector = platform::makeXTestInjector();
-        ASSERT_TRUE(injector);
-        window = std::make_unique<RecorderWindow>();
-        ASSERT_TRUE(window->ok());
+        XInjectionFixture::SetUp();
+        if (HasFatalFailure()) return;
         handler = std::make_unique<input::RemoteInputHandler>(*injector, nullptr, tools, nullptr, nullptr);
     }
 
@@ -38,8 +35,6 @@ protected:
     }
 
     core::Features tools;
-    std::unique_ptr<platform::InputInjector> injector;
-    std::unique_ptr<RecorderWindow> window;
     std::unique_ptr<input::RemoteInputHandler> handler;
 };
 
