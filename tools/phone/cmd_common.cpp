@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <ostream>
+#include <sstream>
 #include <unistd.h>
 
 namespace phone::cli {
@@ -62,6 +63,16 @@ std::vector<Option> sessionOptions(std::vector<Option> own, Option port) {
     for (auto& o : own) options.push_back(std::move(o));
     for (auto& o : handshakeOptions()) options.push_back(std::move(o));
     return options;
+}
+
+Option secondsOption(const std::string& name, const std::string& help, double defaultSeconds) {
+    std::ostringstream text;
+    text << help << " (default " << defaultSeconds << ")";
+    return {name, "SECONDS", text.str()};
+}
+
+double secondsFromArgs(const ParsedArgs& args, const std::string& name, double defaultSeconds) {
+    return args.number(name, 0, 24 * 3600).value_or(defaultSeconds);
 }
 
 uint16_t portFromArgs(const ParsedArgs& args, uint16_t defaultPort) {

@@ -17,7 +17,7 @@ namespace f = protocol::field;
 int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
     const std::string path = args.value("out", "");
     if (path.empty()) throw UsageError("--out FILE is required");
-    const double seconds = args.number("seconds", 0, 24 * 3600).value_or(5.0);
+    const double seconds = secondsFromArgs(args, "seconds", 5);
     const bool service = args.flag("port37374");
 
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -92,10 +92,10 @@ int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 Command liveCommand() {
-    return {"live", "--out FILE.h264 [--address IP] [--seconds N] [--port37374] [handshake options]",
+    return {"live", "--out FILE.h264 [--address IP] [--seconds SECONDS] [--port37374] [handshake options]",
             "Receive the PC's screen stream and write it as an H.264 Annex-B file",
             sessionOptions({{"out", "FILE", "the Annex-B file to write (from the first key frame on)"},
-                            {"seconds", "N", "how long to receive (default 5)"},
+                            secondsOption("seconds", "how long to receive", 5),
                             {"port37374", "", "read from the live stream service (port 37374 unless --port) "
                                               "instead of the session"}}),
             0, 0, run};

@@ -131,7 +131,7 @@ int runSession(const ParsedArgs& args, const std::string& what, std::ostream& ou
 
     const auto voicePath = args.value("voice");
     const bool raw = args.flag("raw");
-    const double duration = args.number("duration", 0, 24 * 3600).value_or(0);
+    const double duration = secondsFromArgs(args, "duration", 0);
     if ((voicePath || args.has("duration")) && action != 1)
         throw UsageError("--voice and --duration go with \"start\"");
     AacFile voice;

@@ -17,7 +17,7 @@ int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
     Json::Value message;
     if (!net::parseJson(args.positional().at(1), message) || !message.isObject())
         throw UsageError("JSON must be an object, such as '{\"action\":1}'");
-    const double seconds = args.number("watch", 0, 24 * 3600).value_or(0.0);
+    const double seconds = secondsFromArgs(args, "watch", 0);
 
     std::vector<uint8_t> tail;
     if (auto file = args.value("tail")) {
@@ -53,7 +53,7 @@ Command sendCommand() {
     return {"send", "--address IP CLASS JSON [--tail FILE] [--watch SECONDS] [handshake options]",
             "send one message; CLASS may be short (MsgBrush), JSON is the message object",
             sessionOptions({{"tail", "FILE", "send the file's bytes as the message's binary tail"},
-                            {"watch", "SECONDS", "print what the PC sends for this long after sending (default 0)"},
+                            secondsOption("watch", "print what the PC sends for this long after sending", 0),
                             {"no-handshake", "", "send without MsgClientInfo first"}}),
             2, 2, run};
 }

@@ -55,6 +55,11 @@ ClientInfoOptions clientInfoFromArgs(const ParsedArgs& args, std::optional<bool>
 std::vector<Option> sessionOptions(std::vector<Option> own,
                                    Option port = portOption(protocol::kSessionPort));
 
+// A duration option, "--NAME SECONDS", of at most a day; the help text ends
+// with the default.
+Option secondsOption(const std::string& name, const std::string& help, double defaultSeconds);
+double secondsFromArgs(const ParsedArgs& args, const std::string& name, double defaultSeconds);
+
 uint16_t portFromArgs(const ParsedArgs& args, uint16_t defaultPort);
 int timeoutFromArgs(const ParsedArgs& args, const std::string& name, int defaultMs);
 
