@@ -160,7 +160,8 @@ int runSession(const ParsedArgs& args, const std::string& what, std::ostream& ou
                 std::this_thread::sleep_until(begin + std::chrono::milliseconds(int64_t(duration * 1000)));
                 Json::Value stop(Json::objectValue);
                 stop[protocol::field::action] = 0;
-                if (!client.sendMessage(protocol::MsgMediaRecord, stop) || !awaitState(client, 0, timeout, out, err))
+                if (!sendOrReport(client, protocol::MsgMediaRecord, stop, err) ||
+                    !awaitState(client, 0, timeout, out, err))
                     return kExitFailure;
             }
             return kExitOk;
