@@ -13,7 +13,7 @@
 #include "platform/screen_grabber.h"
 #include "record/lesson_recorder.h"
 #include "record/record_fixture.h"
-#include "support/temp_dir.h"
+#include "common/temp_dir.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

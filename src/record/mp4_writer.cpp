@@ -23,6 +23,21 @@ std::string errorText(int code) {
     return text;
 }
 
+// Opens the encoder for the container and gives the stream its parameters;
+// logs and returns false when the encoder will not open.
+bool openEncoder(AVFormatContext* container, AVCodecContext* context, const AVCodec* codec, AVStream* stream,
+                 const char* what) {
+    if (container->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    const int r = avcodec_open2(context, codec, nullptr);
+    if (r < 0) {
+        LOGOUT("record: %s encoder failed: %s", what, errorText(r).c_str());
+        return false;
+    }
+    avcodec_parameters_from_context(stream->codecpar, context);
+    stream->time_base = context->time_base;
+    return true;
+}
+
 }  // namespace
 
 Mp4Writer::~Mp4Writer() { close(); }
@@ -62,17 +77,12 @@ bool Mp4Writer::open(const std::string& path, const Mp4Settings& s) {
     // At 5 to 30 frames per second one thread keeps up; slice threads only
     // add synchronisation work.
     video_->thread_count = 1;
-    if (container_->oformat->flags & AVFMT_GLOBALHEADER) video_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(video_->priv_data, "tune", "zerolatency", 0);
     av_opt_set(video_->priv_data, "preset", "ultrafast", 0);
-    int r = avcodec_open2(video_, h264, nullptr);
-    if (r < 0) {
-        LOGOUT("record: H.264 encoder failed: %s", errorText(r).c_str());
+    if (!openEncoder(container_, video_, h264, videoStream_, "H.264")) {
         close();
         return false;
     }
-    avcodec_parameters_from_context(videoStream_->codecpar, video_);
-    videoStream_->time_base = video_->time_base;
 
     picture_ = av_frame_alloc();
     picture_->format = AV_PIX_FMT_YUV420P;
@@ -104,15 +114,10 @@ bool Mp4Writer::open(const std::string& path, const Mp4Settings& s) {
         audio_->sample_rate = kAudioRate;
         av_channel_layout_default(&audio_->ch_layout, 2);
         audio_->time_base = AVRational{1, kAudioRate};
-        if (container_->oformat->flags & AVFMT_GLOBALHEADER) audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        r = avcodec_open2(audio_, aac, nullptr);
-        if (r < 0) {
-            LOGOUT("record: AAC encoder failed: %s", errorText(r).c_str());
+        if (!openEncoder(container_, audio_, aac, audioStream_, "AAC")) {
             close();
             return false;
         }
-        avcodec_parameters_from_context(audioStream_->codecpar, audio_);
-        audioStream_->time_base = audio_->time_base;
         audioFrame_ = av_frame_alloc();
         audioFrame_->format = audio_->sample_fmt;
         audioFrame_->sample_rate = kAudioRate;
@@ -128,6 +133,7 @@ bool Mp4Writer::open(const std::string& path, const Mp4Settings& s) {
            s.frameRate, static_cast<long long>(s.bitRate),
            s.withAudio ? ", AAC 44100 Hz stereo 64000 bit/s" : "");
 
+    int r = 0;
     if (!(container_->oformat->flags & AVFMT_NOFILE)) {
         r = avio_open(&container_->pb, path.c_str(), AVIO_FLAG_WRITE);
         if (r < 0) {

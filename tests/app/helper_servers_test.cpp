@@ -35,16 +35,6 @@ bool portAnswers(const std::string& address, int port) {
     return ok;
 }
 
-bool waitUntil(const std::function<bool()>& done, int ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 bool gone(pid_t pid) {
     std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
     size_t close = stat.rfind(')');

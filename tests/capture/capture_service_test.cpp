@@ -1,5 +1,6 @@
 // The capture service's consumer, rate and frame rules against a fake source.
 #include "capture/screen_capture_service.h"
+#include "common/eventually.h"
 #include "platform/fakes/fake_screen_grabber.h"
 
 #include <gtest/gtest.h>
@@ -12,15 +13,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-template <typename Pred>
-bool eventually(Pred pred, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return pred();
-}
+using testing_support::eventually;
 
 struct Fixture {
     explicit Fixture(int w = 64, int h = 32) {

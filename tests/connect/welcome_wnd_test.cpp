@@ -1,5 +1,5 @@
 #include "connect/connect_fakes.h"
-#include "support/temp_dir.h"
+#include "common/temp_dir.h"
 #include "widgets/widgets_app.h"
 
 #include "support/language.h"
@@ -15,6 +15,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+using testing_support::TempDir;
 using namespace ui::welcome;
 using connect_test::FakeHotspot;
 using connect_test::FakeServer;

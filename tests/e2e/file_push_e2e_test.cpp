@@ -1,6 +1,7 @@
 // Files pushed into the running program with lumacro3-phone push.
 #include "common/http_server.h"
 #include "common/loopback.h"
+#include "common/temp_dir.h"
 #include "loopback_fakes.h"
 #include "pc_program.h"
 #include "phone/phone_client.h"
@@ -18,13 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kPhone = std::string(LUMACRO3_BIN_DIR) + "/lumacro3-phone";
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The received copy of `name` anywhere below the program's home.
 fs::path findReceived(const std::string& home, const std::string& name) {
@@ -63,7 +57,7 @@ TEST(FilePushE2e, PushedFileArrivesWholeAndAQueryFindsTheCopy) {
         << pc.log();
     const fs::path received = findReceived(pc.home(), "board photo.jpg");
     ASSERT_FALSE(received.empty()) << pc.log();
-    EXPECT_TRUE(readAll(received) == content);
+    EXPECT_TRUE(testing_support::readText(received) == content);
 
     // The same file again: the PC answers nothing, so no upload follows.
     e2e::ProgramResult second = push({"--query", "--file-id", "12"});
@@ -160,7 +154,7 @@ TEST(FilePushE2e, TheControllingPhoneLeavingClosesItsPartialFiles) {
     watcher->closeGracefully(2000);
     const fs::path received = findReceived(pc.home(), "partial.txt");
     ASSERT_FALSE(received.empty()) << pc.log();
-    EXPECT_EQ(readAll(received), first);
+    EXPECT_EQ(testing_support::readText(received), first);
     EXPECT_EQ(pc.terminate(), 0) << pc.log();
 }
 

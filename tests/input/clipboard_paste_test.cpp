@@ -11,15 +11,12 @@
 namespace input_test {
 namespace {
 
-class ClipboardPasteTest : public ::testing::Test {
+class ClipboardPasteTest : public XInjectionFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(PrivateXServer::instance().ok());
         ASSERT_TRUE(qtApp());
-        injector = platform::makeXTestInjector();
-        ASSERT_TRUE(injector);
-        window = std::make_unique<RecorderWindow>();
-        ASSERT_TRUE(window->ok());
+        XInjectionFixture::SetUp();
+        if (HasFatalFailure()) return;
         handler = std::make_unique<input::RemoteInputHandler>(*injector, nullptr, tools, overlay, forwarded, &clipboard, nullptr);
     }
 
@@ -33,8 +30,6 @@ protected:
     core::ForwardedPointerSlot forwarded;
     core::Features tools;
     input::QtClipboardWriter clipboard;
-    std::unique_ptr<platform::InputInjector> injector;
-    std::unique_ptr<RecorderWindow> window;
     std::unique_ptr<input::RemoteInputHandler> handler;
 };
 

@@ -11,14 +11,13 @@
 namespace input_test {
 namespace {
 
-class PresentationCursorTest : public ::testing::Test {
+// The fixture's window is the white desktop under the cursor.
+class PresentationCursorTest : public XInjectionFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(PrivateXServer::instance().ok());
         ASSERT_TRUE(qtApp());
-        xinput = platform::makeXTestInjector();
-        ASSERT_TRUE(xinput);
-        backdrop = std::make_unique<RecorderWindow>();  // a white desktop under the cursor
+        XInjectionFixture::SetUp();
+        if (HasFatalFailure()) return;
         cursor = std::make_unique<input::PresentationCursor>(&settings, LUMACRO3_SOURCE_DIR "/data", &pointer);
     }
     void TearDown() override {
@@ -27,7 +26,7 @@ protected:
     }
 
     void pointerTo(int x, int y) {
-        xinput->moveCursorTo(x, y);
+        injector->moveCursorTo(x, y);
         ASSERT_TRUE(pumpUntil([&] { return QCursor::pos() == QPoint(x, y); }));
     }
 
@@ -79,8 +78,6 @@ protected:
 
     core::MemorySettings settings;
     platform::FakeInputInjector pointer;
-    std::unique_ptr<platform::InputInjector> xinput;
-    std::unique_ptr<RecorderWindow> backdrop;
     std::unique_ptr<input::PresentationCursor> cursor;
 };
 

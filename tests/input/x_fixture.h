@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/private_xvfb.h"
+#include "platform/input_injector.h"
 
 #include <X11/keysym.h>  // XK_ names only
 #include <gtest/gtest.h>
@@ -86,6 +87,22 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
+};
+
+// The private X server, the XTest injector into it and a recording window
+// over the whole screen with the keyboard focus.
+class XInjectionFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(PrivateXServer::instance().ok()) << "Xvfb did not start";
+        injector = platform::makeXTestInjector();
+        ASSERT_TRUE(injector);
+        window = std::make_unique<RecorderWindow>();
+        ASSERT_TRUE(window->ok());
+    }
+
+    std::unique_ptr<platform::InputInjector> injector;
+    std::unique_ptr<RecorderWindow> window;
 };
 
 }  // namespace input_test

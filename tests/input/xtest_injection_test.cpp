@@ -9,14 +9,11 @@
 namespace input_test {
 namespace {
 
-class XInjectionTest : public ::testing::Test {
+class XInjectionTest : public XInjectionFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(PrivateXServer::instance().ok()) << "Xvfb did not start";
-        injector = platform::makeXTestInjector();
-        ASSERT_TRUE(injector);
-        window = std::make_unique<RecorderWindow>();
-        ASSERT_TRUE(window->ok());
+        XInjectionFixture::SetUp();
+        if (HasFatalFailure()) return;
         handler = std::make_unique<input::RemoteInputHandler>(*injector, nullptr, tools, overlay, forwarded, nullptr, nullptr);
     }
 
@@ -40,8 +37,6 @@ protected:
     core::OverlayFlags overlay;
     core::ForwardedPointerSlot forwarded;
     core::Features tools;
-    std::unique_ptr<platform::InputInjector> injector;
-    std::unique_ptr<RecorderWindow> window;
     std::unique_ptr<input::RemoteInputHandler> handler;
 };
 

@@ -1,10 +1,7 @@
 // The session server against peers that misbehave: hostile JSON, frames that
 // are announced and never sent, and a crowd of phones connecting at once.
-#include "common/loopback.h"
-#include "net/session_server.h"
-#include "phone/phone_client.h"
-#include "platform/fakes/fake_network_adapters.h"
-#include "protocol/message_names.h"
+#include "common/eventually.h"
+#include "net/server_fixture.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -47,21 +44,12 @@ size_t residentBytes() {
     return size_t(resident) * size_t(::sysconf(_SC_PAGESIZE));
 }
 
-template <typename Predicate>
-bool eventually(Predicate done, std::chrono::milliseconds timeout = 5000ms) {
-    for (auto start = std::chrono::steady_clock::now();
-         std::chrono::steady_clock::now() - start < timeout;
-         std::this_thread::sleep_for(10ms))
-        if (done()) return true;
-    return done();
-}
+using testing_support::eventually;
 
-class HostilePeersTest : public ::testing::Test {
+class HostilePeersTest : public ServerFixture {
 protected:
+    HostilePeersTest() : ServerFixture(3, kPort) {}
     void SetUp() override {
-        address_ = testing_support::uniqueLoopbackAddress(3);
-        adapters_.set({ipv4(address_)});
-        server_ = std::make_unique<SessionServer>(adapters_, screen_);
         auto callback = [this](int, const sockaddr_in*, const std::string& className,
                                const Json::Value&, const uint8_t*, size_t length, int event, void*) {
             if (event == kClientReady) ++ready_;
@@ -77,16 +65,6 @@ protected:
         uint32_t bound = 0;
         ASSERT_TRUE(server_->start(bound, kPort, callback, nullptr));
     }
-    void TearDown() override { server_.reset(); }
-
-    std::unique_ptr<phone::PhoneClient> connectPhone() {
-        auto client = std::make_unique<phone::PhoneClient>();
-        EXPECT_TRUE(client->connect(address_, kPort));
-        phone::ReceivedFrame frame;
-        EXPECT_EQ(client->readFrame(frame, 5000), phone::ReadResult::Frame);
-        EXPECT_EQ(frame.className, protocol::MsgServerInfo);
-        return client;
-    }
 
     std::unique_ptr<phone::PhoneClient> readyPhone(const std::string& id) {
         auto client = connectPhone();
@@ -99,24 +77,11 @@ protected:
         return client;
     }
 
-    static bool closedByServer(phone::PhoneClient& client, int timeoutMs = 5000) {
-        phone::ReceivedFrame frame;
-        for (auto start = std::chrono::steady_clock::now();
-             std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeoutMs);) {
-            if (client.readFrame(frame, 100) == phone::ReadResult::Closed) return true;
-        }
-        return false;
-    }
-
     std::string lastClass() {
         std::lock_guard<std::mutex> lock(mutex_);
         return lastClass_;
     }
 
-    std::string address_;
-    platform::FakeNetworkAdapters adapters_;
-    platform::FakeScreenInfo screen_;
-    std::unique_ptr<SessionServer> server_;
     std::atomic<int> ready_{0}, gone_{0}, messages_{0};
     std::atomic<size_t> lastLength_{0};
     std::mutex mutex_;

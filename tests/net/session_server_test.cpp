@@ -1,10 +1,6 @@
 // The session server on loopback sockets, driven by the reference phone client.
-#include "common/loopback.h"
-#include "net/session_server.h"
+#include "net/server_fixture.h"
 #include "phone/discovery.h"
-#include "phone/phone_client.h"
-#include "platform/fakes/fake_network_adapters.h"
-#include "protocol/message_names.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -76,29 +72,15 @@ public:
     std::atomic<int> starts{0}, stops{0};
 };
 
-class SessionServerTest : public ::testing::Test {
+class SessionServerTest : public ServerFixture {
 protected:
+    SessionServerTest() : ServerFixture(1, kPort) {}
     void SetUp() override {
-        address_ = testing_support::uniqueLoopbackAddress(1);
-        adapters_.set({ipv4(address_)});
-        server_ = std::make_unique<SessionServer>(adapters_, screen_);
         server_->setServerName("Classroom 1");
         server_->setRecorder(&recorder_);
         uint32_t bound = 0;
         ASSERT_TRUE(server_->start(bound, kPort, log_.callback(), nullptr));
         ASSERT_EQ(bound, ipv4(address_));
-    }
-    void TearDown() override { server_.reset(); }
-
-    // Connects and reads the greeting.
-    std::unique_ptr<phone::PhoneClient> connectPhone(Json::Value* greeting = nullptr) {
-        auto client = std::make_unique<phone::PhoneClient>();
-        EXPECT_TRUE(client->connect(address_, kPort));
-        phone::ReceivedFrame frame;
-        EXPECT_EQ(client->readFrame(frame, 3000), phone::ReadResult::Frame);
-        EXPECT_EQ(frame.className, protocol::MsgServerInfo);
-        if (greeting) *greeting = frame.message;
-        return client;
     }
 
     std::unique_ptr<phone::PhoneClient> readyPhone(std::optional<bool> admin, const std::string& id) {
@@ -112,21 +94,8 @@ protected:
         return client;
     }
 
-    bool closedByServer(phone::PhoneClient& client, int timeoutMs = 3000) {
-        phone::ReceivedFrame frame;
-        for (auto start = std::chrono::steady_clock::now();
-             std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeoutMs);) {
-            if (client.readFrame(frame, 100) == phone::ReadResult::Closed) return true;
-        }
-        return false;
-    }
-
-    std::string address_;
-    platform::FakeNetworkAdapters adapters_;
-    platform::FakeScreenInfo screen_{1920, 1080};
     RecordingRecorder recorder_;
     EventLog log_;
-    std::unique_ptr<SessionServer> server_;
 };
 
 TEST_F(SessionServerTest, GreetsEveryPhoneFirstWithServerInfo) {

@@ -1,12 +1,13 @@
 // The recorder's sound parts: the device list and capture (fake server and a
 // real PulseAudio with a null sink), the mixer, the phone voice decoder.
+#include "common/eventually.h"
+#include "common/temp_dir.h"
 #include "platform/fakes/fake_sound_capture.h"
 #include "record/audio_input.h"
 #include "record/mixer.h"
 #include "record/record_fixture.h"
 #include "record/voice_decoder.h"
 #include "support/buffer.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -26,10 +27,42 @@ std::vector<AudioDeviceEntry> listOf(platform::SoundCapture& system) {
     return list;
 }
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+// Keeps what an AudioInput delivers: the size of every block and all bytes.
+class Delivered {
+    template <typename F>
+    auto locked(F f) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f();
+    }
+
+public:
+    explicit Delivered(AudioInput& input) {
+        input.setCallback([this](const uint8_t* data, size_t n) {
+            locked([&] {
+                sizes_.push_back(n);
+                bytes_.insert(bytes_.end(), data, data + n);
+            });
+        });
+    }
+    // Wait up to `limit` for that many blocks or bytes.
+    void waitForBlocks(size_t count, std::chrono::milliseconds limit) {
+        eventually([&] { return locked([&] { return sizes_.size() >= count; }); }, limit);
+    }
+    void waitForBytes(size_t count, std::chrono::milliseconds limit) {
+        eventually([&] { return locked([&] { return bytes_.size() >= count; }); }, limit);
+    }
+    std::vector<size_t> sizes() {
+        return locked([&] { return sizes_; });
+    }
+    std::vector<uint8_t> bytes() {
+        return locked([&] { return bytes_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<size_t> sizes_;
+    std::vector<uint8_t> bytes_;
+};
 
 }  // namespace
 
@@ -73,12 +106,7 @@ TEST(AudioInputFake, CaptureSourcesDeliverWholeBlocksAndNamedDevicesTheirOwnForm
     fake.sources = {{"mic", "Mic", "microphone"}};
     fake.named = {"Line In"};
     AudioInput input(fake);
-    std::mutex mutex;
-    std::vector<size_t> sizes;
-    input.setCallback([&](const uint8_t*, size_t n) {
-        std::lock_guard<std::mutex> lock(mutex);
-        sizes.push_back(n);
-    });
+    Delivered delivered(input);
     int channels = 2, rate = 44100, bits = 16;
     ASSERT_TRUE(input.open({"Mic", "mic", kCaptureSource}, channels, rate, bits));
     EXPECT_EQ(input.blockSize(), 16384u);
@@ -87,15 +115,9 @@ TEST(AudioInputFake, CaptureSourcesDeliverWholeBlocksAndNamedDevicesTheirOwnForm
     EXPECT_FALSE(input.open({"Mic", "mic", kCaptureSource}, channels, rate, bits));
     std::vector<uint8_t> data(16384 * 2 + 100, 1);
     fake.last->push(data.data(), data.size());
-    for (int i = 0; i < 100; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (sizes.size() >= 2) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    delivered.waitForBlocks(2, std::chrono::milliseconds(1000));
     input.stop();
-    EXPECT_EQ(sizes, (std::vector<size_t>{16384, 16384}));
+    EXPECT_EQ(delivered.sizes(), (std::vector<size_t>{16384, 16384}));
 
     AudioInput named(fake);
     channels = 2, rate = 44100, bits = 16;
@@ -159,7 +181,7 @@ protected:
         ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=16000:duration=2 "
                                "-c:a aac -b:a 48k -ac 1 -f adts '" + aac_ + "'").c_str()),
                   0);
-        bytes_ = readAll(aac_);
+        bytes_ = readText(aac_);
         ASSERT_GT(bytes_.size(), 100u);
     }
 
@@ -238,7 +260,7 @@ TEST_F(VoiceDecoding, RawFramesWithoutAConfigurationAre44kStereo) {
     ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 "
                            "-c:a aac -b:a 96k -ac 2 -f adts '" + stereo + "'").c_str()),
               0);
-    bytes_ = readAll(stereo);
+    bytes_ = readText(stereo);
     std::string pcm;
     VoiceDecoder decoder([&](const uint8_t* p, size_t n) { pcm.append(reinterpret_cast<const char*>(p), n); });
     for (const std::string& f : frames()) {
@@ -293,12 +315,7 @@ TEST_F(PulseCapture, TheNullSinkMonitorIsTheLoopback) {
 
 TEST_F(PulseCapture, AToneIntoTheSinkIsCapturedFromTheLoopback) {
     AudioInput input(*system_);
-    std::mutex mutex;
-    std::vector<uint8_t> captured;
-    input.setCallback([&](const uint8_t* d, size_t n) {
-        std::lock_guard<std::mutex> lock(mutex);
-        captured.insert(captured.end(), d, d + n);
-    });
+    Delivered delivered(input);
     int channels = 0, rate = 0, bits = 0;
     ASSERT_TRUE(input.open(listOf(*system_).back(), channels, rate, bits));
     EXPECT_TRUE(input.isFloat());
@@ -309,14 +326,9 @@ TEST_F(PulseCapture, AToneIntoTheSinkIsCapturedFromTheLoopback) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_TRUE(input.start());
     const size_t want = size_t(rate) * 8 * 2;  // two seconds
-    for (int i = 0; i < 600; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (captured.size() >= want) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    delivered.waitForBytes(want, std::chrono::milliseconds(6000));
     input.stop();
+    const std::vector<uint8_t> captured = delivered.bytes();
     ASSERT_GE(captured.size(), want);
     std::vector<double> left;
     for (size_t i = captured.size() - size_t(rate) * 8; i + 8 <= captured.size(); i += 8) {
@@ -331,24 +343,14 @@ TEST_F(PulseCapture, AToneIntoTheSinkIsCapturedFromTheLoopback) {
 
 TEST_F(PulseCapture, ASourceByNameDeliversBlocksOf4096Frames) {
     AudioInput input(*system_);
-    std::mutex mutex;
-    std::vector<size_t> sizes;
-    input.setCallback([&](const uint8_t*, size_t n) {
-        std::lock_guard<std::mutex> lock(mutex);
-        sizes.push_back(n);
-    });
+    Delivered delivered(input);
     int channels = 2, rate = 44100, bits = 16;
     ASSERT_TRUE(input.open({"monitor", pulse_.monitor(), kCaptureSource}, channels, rate, bits));
     TonePlayer tone(pulse_, dir_.path(), 1000);
     ASSERT_TRUE(input.start());
-    for (int i = 0; i < 500; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (sizes.size() >= 3) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    delivered.waitForBlocks(3, std::chrono::milliseconds(5000));
     input.stop();
+    const std::vector<size_t> sizes = delivered.sizes();
     ASSERT_GE(sizes.size(), 3u);
     for (size_t n : sizes) EXPECT_EQ(n, 16384u);
 

@@ -9,7 +9,7 @@
 #include "platform/fakes/fake_network_adapters.h"
 #include "record/lesson_recorder.h"
 #include "record/record_fixture.h"
-#include "support/temp_dir.h"
+#include "common/temp_dir.h"
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
 

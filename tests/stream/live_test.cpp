@@ -463,40 +463,44 @@ void expectStalledViewerCatchesUpWithinTheLimit(StallingViewer& viewer, Sink& si
     EXPECT_LE(stale, limit + 3) << "of " << viewer.pictures.size() << " pictures read";
 }
 
+// An encoder at 30 pictures a second, a sink that sees every picture, and a
+// viewer connected to `port` that does not read.
+struct StalledViewerRig {
+    explicit StalledViewerRig(uint16_t port) {
+        rig.enc.set(30, 1);
+        id = sink.subscribe(*rig.enc.encoder);
+        viewer.fd = stalledSocket(rig.address, port);
+    }
+    ~StalledViewerRig() { rig.enc.encoder->unsubscribe(id); }
+
+    LiveRig rig{320, 240};
+    Sink sink;
+    uint64_t id = 0;
+    StallingViewer viewer;
+};
+
 }  // namespace
 
 TEST(LiveService, AViewerThatStopsReadingIsNeverMoreThanTwoSecondsBehind) {
-    LiveRig rig(320, 240);
-    rig.enc.set(30, 1);
-    Sink sink;
-    const uint64_t id = sink.subscribe(*rig.enc.encoder);
-    StallingViewer viewer;
-    viewer.fd = stalledSocket(rig.address, protocol::kLiveStreamPort);
-    ASSERT_TRUE(eventually([&] { return rig.service->clientCount() == 1; }));
-    expectStalledViewerCatchesUpWithinTheLimit(viewer, sink, 30);
-    EXPECT_GT(rig.service->picturesDropped(), 0u);
-    rig.enc.encoder->unsubscribe(id);
+    StalledViewerRig t(protocol::kLiveStreamPort);
+    ASSERT_TRUE(eventually([&] { return t.rig.service->clientCount() == 1; }));
+    expectStalledViewerCatchesUpWithinTheLimit(t.viewer, t.sink, 30);
+    EXPECT_GT(t.rig.service->picturesDropped(), 0u);
 }
 
 TEST(SessionLive, APhoneThatStopsReadingIsNeverMoreThanTwoSecondsBehind) {
-    LiveRig rig(320, 240);
-    rig.enc.set(30, 1);
-    Sink sink;
-    const uint64_t id = sink.subscribe(*rig.enc.encoder);
-    StallingViewer viewer;
-    viewer.fd = stalledSocket(rig.address, protocol::kSessionPort);
+    StalledViewerRig t(protocol::kSessionPort);
     phone::ClientInfoOptions options;
     options.uniqueId = "slow";
     options.admin = false;
-    sendFrame(viewer.fd, net::encodeFrame(protocol::MsgClientInfo, phone::clientInfoMessage(options),
-                                          nullptr, 0));
+    sendFrame(t.viewer.fd, net::encodeFrame(protocol::MsgClientInfo, phone::clientInfoMessage(options),
+                                            nullptr, 0));
     Json::Value request(Json::objectValue);
     request["action"] = 1;
-    sendFrame(viewer.fd, net::encodeFrame(protocol::MsgLive, request, nullptr, 0));
-    ASSERT_TRUE(eventually([&] { return rig.live->hasSubscription(); }));
-    expectStalledViewerCatchesUpWithinTheLimit(viewer, sink, 30);
-    EXPECT_GT(rig.live->picturesHeldBack(), 0u);
-    rig.enc.encoder->unsubscribe(id);
+    sendFrame(t.viewer.fd, net::encodeFrame(protocol::MsgLive, request, nullptr, 0));
+    ASSERT_TRUE(eventually([&] { return t.rig.live->hasSubscription(); }));
+    expectStalledViewerCatchesUpWithinTheLimit(t.viewer, t.sink, 30);
+    EXPECT_GT(t.rig.live->picturesHeldBack(), 0u);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "capture/screen_capture_service.h"
+#include "common/eventually.h"
 #include "core/settings.h"
 #include "platform/fakes/fake_network_adapters.h"
 #include "platform/fakes/fake_screen_grabber.h"
@@ -19,14 +20,10 @@ namespace stream_test {
 
 using namespace std::chrono_literals;
 
+// The stream tests wait up to ten seconds unless told otherwise.
 template <typename Pred>
 bool eventually(Pred pred, std::chrono::milliseconds limit = 10000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return pred();
+    return testing_support::eventually(pred, limit);
 }
 
 struct EncoderRig {

@@ -15,8 +15,9 @@
 #include <unistd.h>
 
 #include "support/files.h"
-#include "temp_dir.h"
+#include "common/temp_dir.h"
 
+using testing_support::TempDir;
 using namespace support;
 using namespace std::chrono_literals;
 

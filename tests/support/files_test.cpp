@@ -5,8 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "temp_dir.h"
+#include "common/scoped_env.h"
+#include "common/temp_dir.h"
 
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+using testing_support::writeText;
 using namespace support;
 
 namespace {
@@ -18,21 +22,6 @@ std::vector<std::string> listFolder(const std::string& path) {
     }
     return names;
 }
-
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::string old_;
-    bool had_ = false;
-};
 
 }  // namespace
 
@@ -143,7 +132,7 @@ TEST(Files, UserFolders) {
         EXPECT_EQ(getFileType(tmp / "cfg/deep"), 1);
     }
     {
-        ScopedEnv noXdg("XDG_CONFIG_HOME", nullptr);
+        ScopedEnv noXdg("XDG_CONFIG_HOME", std::nullopt);
         ScopedEnv home("HOME", tmp.path().c_str());
         EXPECT_EQ(configDir(), tmp / ".config");
         EXPECT_EQ(getFileType(tmp / ".config"), 1);

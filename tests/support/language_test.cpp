@@ -5,8 +5,10 @@
 #include <thread>
 
 #include "support/files.h"
-#include "temp_dir.h"
+#include "common/temp_dir.h"
 
+using testing_support::TempDir;
+using testing_support::writeText;
 using namespace support;
 
 namespace {

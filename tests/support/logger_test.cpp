@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "support/files.h"
-#include "temp_dir.h"
+#include "common/temp_dir.h"
 
+using testing_support::TempDir;
 using support::Logger;
 
 namespace {

@@ -10,8 +10,10 @@
 
 #include "support/files.h"
 #include "support/strings.h"
-#include "temp_dir.h"
+#include "common/temp_dir.h"
 
+using testing_support::TempDir;
+using testing_support::writeText;
 using namespace support;
 
 TEST(Process, SplitCommandLine) {

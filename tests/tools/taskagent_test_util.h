@@ -2,6 +2,10 @@
 // program with a chosen environment, and throwaway processes to end.
 #pragma once
 
+#include "common/eventually.h"
+#include "common/scoped_env.h"
+#include "common/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -27,53 +31,19 @@ namespace tatest {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/lmtaskagent-XXXXXX";
-        path_ = ::mkdtemp(tmpl) ? tmpl : "";
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-inline std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testing_support::exists;
+using testing_support::readText;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+using testing_support::waitUntil;
 
 inline bool writeText(const std::string& path, const std::string& text, mode_t mode = 0644) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     return ::chmod(path.c_str(), mode) == 0;
 }
 
-inline bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 inline std::string comm(pid_t pid) {
     return readText("/proc/" + std::to_string(pid) + "/comm");
-}
-
-// Polls `done` every 10 ms for up to `ms`.
-inline bool waitUntil(const std::function<bool()>& done, int ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 inline std::vector<char*> cStrings(std::vector<std::string>& strings) {
@@ -200,24 +170,5 @@ private:
 inline bool copyProgram(const std::string& from, const std::string& to) {
     return writeText(to, readText(from), 0755);
 }
-
-// Sets an environment variable for the life of the object, then restores it.
-class ScopedEnv {
-public:
-    ScopedEnv(const std::string& name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name.c_str()))
-            old_ = old;
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_.empty())
-            ::unsetenv(name_.c_str());
-        else
-            ::setenv(name_.c_str(), old_.c_str(), 1);
-    }
-
-private:
-    std::string name_, old_;
-};
 
 }  // namespace tatest

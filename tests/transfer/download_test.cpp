@@ -44,9 +44,9 @@ protected:
     void SetUp() override {
         served = rig.root + "/served";
         fs::create_directories(served + "/sub");
-        writeAll(served + "/a b.txt", "spaced");
-        writeAll(served + "/x.jpg", "picture");
-        writeAll(served + "/sub/data.bin", std::string(300000, 'z'));
+        writeText(served + "/a b.txt", "spaced");
+        writeText(served + "/x.jpg", "picture");
+        writeText(served + "/sub/data.bin", std::string(300000, 'z'));
         http = std::make_unique<testing_support::HttpServer>(testing_support::uniqueLoopbackAddress(71), served);
         ASSERT_TRUE(http->ok());
     }
@@ -59,7 +59,7 @@ TEST_F(Download, UrlsOfOtherHostsLandInRecvUnderTheUnescapedName) {
     rig.receiver->openUrl(http->base() + "a%20b.txt", 0, false);
     rig.receiver->openUrl(http->base() + "x.jpg", 5, false);
     rig.receiver->waitForDownloads();
-    EXPECT_EQ(readAll(rig.recv() + "/a b.txt"), "spaced");
+    EXPECT_EQ(readText(rig.recv() + "/a b.txt"), "spaced");
     EXPECT_EQ(rig.opener.paths(), std::vector<std::string>{rig.recv() + "/a b.txt"});
     ASSERT_EQ(rig.hub.messages().size(), 1u);
     EXPECT_EQ(rig.hub.messages()[0].second, rig.recv() + "/x.jpg");

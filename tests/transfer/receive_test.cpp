@@ -24,7 +24,7 @@ TEST(FileReceive, PushedPiecesLandInOrderAndOpenByExtension) {
     rig.data(1, std::string("sec\0nd,", 7));
     rig.data(1, "third");
     rig.file(3, 1);
-    EXPECT_EQ(readAll(rig.recv() + "/notes.txt"), std::string("first,sec\0nd,third", 18));
+    EXPECT_EQ(readText(rig.recv() + "/notes.txt"), std::string("first,sec\0nd,third", 18));
     EXPECT_NE(rig.log().find("file len:999, write: 18"), std::string::npos) << rig.log();
     EXPECT_TRUE(rig.opener.paths().empty());
     rig.file(0, 1);
@@ -34,7 +34,7 @@ TEST(FileReceive, PushedPiecesLandInOrderAndOpenByExtension) {
     rig.start(2, "Photo.JPG");
     rig.data(2, "jpeg bytes");
     rig.file(0, 2);  // open without end: closed first, then opened
-    EXPECT_EQ(readAll(rig.recv() + "/Photo.JPG"), "jpeg bytes");
+    EXPECT_EQ(readText(rig.recv() + "/Photo.JPG"), "jpeg bytes");
     ASSERT_EQ(rig.hub.messages().size(), 1u);
     EXPECT_EQ(rig.hub.messages()[0].first, core::UM_PAINTER);
     EXPECT_EQ(rig.hub.messages()[0].second, rig.recv() + "/Photo.JPG");
@@ -63,7 +63,7 @@ TEST(FileReceive, RestartsUnknownIdsAndTheControllerLeaving) {
     rig.data(6, "aaa");
     rig.start(6, "b.txt", 20);
     rig.data(6, "bbb");
-    EXPECT_EQ(readAll(rig.recv() + "/a.txt"), "aaa");
+    EXPECT_EQ(readText(rig.recv() + "/a.txt"), "aaa");
     EXPECT_NE(rig.log().find("file len:10, write: 3"), std::string::npos);
     EXPECT_EQ(rig.receiver->table().written(6), 3u);
 
@@ -79,7 +79,7 @@ TEST(FileReceive, RestartsUnknownIdsAndTheControllerLeaving) {
     EXPECT_EQ(rig.receiver->table().size(), 0u);
     rig.data(6, "late");
     rig.file(0, 6);
-    EXPECT_EQ(readAll(rig.recv() + "/b.txt"), "bbb");
+    EXPECT_EQ(readText(rig.recv() + "/b.txt"), "bbb");
     EXPECT_TRUE(rig.opener.paths().empty());
 }
 
@@ -92,7 +92,7 @@ TEST(FileReceive, ReceivedNamesNeverLeaveTheReceiveFolder) {
         rig.start(id, given);
         rig.data(id, given);
         rig.file(0, id);
-        EXPECT_EQ(readAll(rig.recv() + "/" + stored), given);
+        EXPECT_EQ(readText(rig.recv() + "/" + stored), given);
         ++id;
     }
     for (const std::string& refused : std::vector<std::string>{"..", ".", "", "dir/..", std::string("x\0y", 3)}) {
@@ -157,7 +157,7 @@ TEST(FileReceive, OwnAddressUrlsOpenInPlaceInsideTheDocumentFolder) {
 TEST(FileReceive, QueryOpensAMatchingCopyOrAnswersWithActionMinusOne) {
     ReceiverRig rig;
     fs::create_directories(rig.recv());
-    writeAll(rig.recv() + "/pic.png", "picture");
+    writeText(rig.recv() + "/pic.png", "picture");
     std::string md5;
     ASSERT_TRUE(support::getMd5(rig.recv() + "/pic.png", md5));
     std::string upper = md5;
@@ -195,7 +195,7 @@ TEST(FileReceive, QueryOpensAMatchingCopyOrAnswersWithActionMinusOne) {
     EXPECT_EQ(rig.hub.messages().size(), 2u);
 
     // A query naming a path outside the folder is only answered.
-    writeAll(rig.root + "/secret.png", "picture");
+    writeText(rig.root + "/secret.png", "picture");
     Json::Value escape(Json::objectValue);
     escape["md5"] = md5;
     escape["fileName"] = "../../secret.png";

@@ -3,6 +3,7 @@
 // private document folder with a log file per test.
 #pragma once
 
+#include "common/temp_dir.h"
 #include "support/logger.h"
 #include "transfer/file_receiver.h"
 
@@ -18,6 +19,8 @@
 namespace transfer_test {
 
 namespace fs = std::filesystem;
+using testing_support::readText;
+using testing_support::writeText;
 
 struct SentMessage {
     std::string className;
@@ -93,17 +96,6 @@ public:
     std::vector<std::string> calls;
 };
 
-inline std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeAll(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-}
-
 // A receiver over a private document folder, with every fake attached and
 // the process log going to a file of its own. Work runs on the caller's
 // thread (no pool) so the tests see its effects at once.
@@ -137,7 +129,7 @@ public:
     }
 
     std::string recv() const { return doc + "/Recv"; }
-    std::string log() const { return readAll(logFile); }
+    std::string log() const { return readText(logFile); }
 
     void file(int action, int64_t fileId, Json::Value fields = Json::Value(Json::objectValue),
               const std::string& tail = {}) {

@@ -1,6 +1,6 @@
 #include "widgets/widgets_app.h"
 
-#include "support/temp_dir.h"
+#include "common/temp_dir.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/button_style.h"
 #include "ui/widgets/my_button.h"
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+using testing_support::TempDir;
 using namespace ui::widgets;
 using widgets_test::qtApp;
 

@@ -1,11 +1,12 @@
 #include "phone/commands.h"
 
 #include "net/json_text.h"
+#include "phone/socket_util.h"
 #include "protocol/constants.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <ostream>
+#include <sstream>
 #include <unistd.h>
 
 namespace phone::cli {
@@ -57,6 +58,23 @@ ClientInfoOptions clientInfoFromArgs(const ParsedArgs& args, std::optional<bool>
     return o;
 }
 
+std::vector<Option> sessionOptions(std::vector<Option> own, Option port) {
+    std::vector<Option> options = {addressOption(), std::move(port)};
+    for (auto& o : own) options.push_back(std::move(o));
+    for (auto& o : handshakeOptions()) options.push_back(std::move(o));
+    return options;
+}
+
+Option secondsOption(const std::string& name, const std::string& help, double defaultSeconds) {
+    std::ostringstream text;
+    text << help << " (default " << defaultSeconds << ")";
+    return {name, "SECONDS", text.str()};
+}
+
+double secondsFromArgs(const ParsedArgs& args, const std::string& name, double defaultSeconds) {
+    return args.number(name, 0, 24 * 3600).value_or(defaultSeconds);
+}
+
 uint16_t portFromArgs(const ParsedArgs& args, uint16_t defaultPort) {
     return uint16_t(args.integer("port", 1, 65535).value_or(defaultPort));
 }
@@ -73,14 +91,16 @@ std::string describeFrame(const ReceivedFrame& frame) {
     return line;
 }
 
+bool connectOnly(PhoneClient& client, const ParsedArgs& args, uint16_t defaultPort, std::ostream& err) {
+    if (client.connect(args.value("address", defaultAddress()), portFromArgs(args, defaultPort))) return true;
+    err << "lumacro3-phone: " << client.lastError() << "\n";
+    return false;
+}
+
 bool connectAndHandshake(PhoneClient& client, const ParsedArgs& args,
                          std::optional<bool> defaultAdmin, std::ostream& err) {
     ClientInfoOptions info = clientInfoFromArgs(args, defaultAdmin);
-    const std::string address = args.value("address", defaultAddress());
-    if (!client.connect(address, portFromArgs(args, protocol::kSessionPort))) {
-        err << "lumacro3-phone: " << client.lastError() << "\n";
-        return false;
-    }
+    if (!connectOnly(client, args, protocol::kSessionPort, err)) return false;
     if (!client.handshake(info)) {
         err << "lumacro3-phone: handshake: " << client.lastError() << "\n";
         return false;
@@ -88,16 +108,21 @@ bool connectAndHandshake(PhoneClient& client, const ParsedArgs& args,
     return true;
 }
 
-int printFramesFor(PhoneClient& client, double seconds, std::ostream& out, std::ostream& err) {
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::milliseconds(long(seconds * 1000));
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-        if (left <= 0) return kExitOk;
+bool sendOrReport(PhoneClient& client, std::string_view className, const Json::Value& message,
+                  std::ostream& err) {
+    if (client.sendMessage(className, message)) return true;
+    err << "lumacro3-phone: " << client.lastError() << "\n";
+    return false;
+}
+
+int readFramesFor(PhoneClient& client, double seconds, std::ostream& err,
+                  const std::function<bool(const ReceivedFrame&)>& onFrame) {
+    const detail::Deadline deadline(int(seconds * 1000));
+    while (!deadline.expired()) {
         ReceivedFrame frame;
-        switch (client.readFrame(frame, int(left))) {
+        switch (client.readFrame(frame, deadline.remainingMs())) {
         case ReadResult::Frame:
-            out << describeFrame(frame) << "\n" << std::flush;
+            if (!onFrame(frame)) return kExitOk;
             break;
         case ReadResult::Timeout:
             return kExitOk;
@@ -109,20 +134,32 @@ int printFramesFor(PhoneClient& client, double seconds, std::ostream& out, std::
             return kExitFailure;
         }
     }
+    return kExitOk;
 }
 
-}  // namespace phone::cli
+int printFramesFor(PhoneClient& client, double seconds, std::ostream& out, std::ostream& err) {
+    return readFramesFor(client, seconds, err, [&](const ReceivedFrame& frame) {
+        out << describeFrame(frame) << "\n" << std::flush;
+        return true;
+    });
+}
 
-namespace phone::cli {
+int inSession(const ParsedArgs& args, std::optional<bool> defaultAdmin, std::ostream& err,
+              const std::function<int(PhoneClient&)>& body, int closeMs) {
+    PhoneClient client;
+    if (!connectAndHandshake(client, args, defaultAdmin, err)) return kExitFailure;
+    const int code = body(client);
+    client.closeGracefully(closeMs);
+    return code;
+}
 
 int watchSession(const ParsedArgs& args, std::optional<bool> admin, double seconds,
                  std::ostream& out, std::ostream& err) {
-    PhoneClient client;
-    if (!connectAndHandshake(client, args, admin, err)) return kExitFailure;
-    int code = printFramesFor(client, seconds, out, err);
-    out << "keep-alives: " << client.keepAlives() << "\n" << std::flush;
-    client.closeGracefully(2000);
-    return code;
+    return inSession(args, admin, err, [&](PhoneClient& client) {
+        const int code = printFramesFor(client, seconds, out, err);
+        out << "keep-alives: " << client.keepAlives() << "\n" << std::flush;
+        return code;
+    });
 }
 
 }  // namespace phone::cli

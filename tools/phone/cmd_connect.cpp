@@ -8,21 +8,18 @@ namespace phone::cli {
 namespace {
 
 int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
-    const double seconds = args.number("watch", 0, 24 * 3600).value_or(3.0);
+    const double seconds = secondsFromArgs(args, "watch", 3);
     return watchSession(args, std::nullopt, seconds, out, err);
 }
 
 }  // namespace
 
 Command connectCommand() {
-    std::vector<Option> options = {addressOption(), portOption(protocol::kSessionPort),
-                                       {"watch", "SECONDS", "how long to print frames (default 3)"}};
-    for (auto& o : handshakeOptions()) options.push_back(o);
     return {"connect",
             "--address IP [--port N] [--admin|--no-admin] [--unique-id S] [--mac S] [--tag S] "
             "[--width N] [--height N] [--ftp-url S] [--watch SECONDS]",
             "open a session, send MsgClientInfo and print what the PC sends",
-            options, 0, 0, run};
+            sessionOptions({secondsOption("watch", "how long to print frames", 3)}), 0, 0, run};
 }
 
 }  // namespace phone::cli

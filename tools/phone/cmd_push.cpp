@@ -1,6 +1,7 @@
 // push: put a file on the PC through the session (MsgFile start, data frames,
 // end, open), optionally asking first whether the PC already holds it.
 #include "phone/commands.h"
+#include "phone/socket_util.h"
 
 #include "protocol/fields.h"
 #include "protocol/message_names.h"
@@ -34,21 +35,16 @@ bool pcNeedsUpload(PhoneClient& client, int64_t fileId, const std::string& name,
     query[field::fileName] = name;
     query[field::md5] = md5;
     query[field::anim] = anim;
-    if (!client.sendMessage(protocol::MsgFile, query)) {
-        err << "lumacro3-phone: " << client.lastError() << "\n";
+    if (!sendOrReport(client, protocol::MsgFile, query, err))
         return true;
-    }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        ReceivedFrame frame;
-        if (client.waitFor(protocol::MsgFile, frame, static_cast<int>(left.count())) != ReadResult::Frame)
-            return false;
+    const detail::Deadline deadline(waitMs);
+    ReceivedFrame frame;
+    while (!deadline.expired() &&
+           client.waitFor(protocol::MsgFile, frame, deadline.remainingMs()) == ReadResult::Frame) {
         if (frame.message[field::action].asInt() == -1 && frame.message[field::fileId].asInt64() == fileId)
             return true;
     }
+    return false;
 }
 
 int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
@@ -70,72 +66,67 @@ int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
     const int64_t size = static_cast<int64_t>(in.tellg());
     in.seekg(0);
 
-    PhoneClient client;
-    if (!connectAndHandshake(client, args, std::nullopt, err))
-        return kExitFailure;
+    return inSession(args, std::nullopt, err, [&](PhoneClient& client) {
+        if (args.flag("query")) {
+            std::string md5;
+            if (!support::getMd5(file, md5)) {
+                err << "lumacro3-phone: cannot read " << file << "\n";
+                return kExitFailure;
+            }
+            if (!pcNeedsUpload(client, fileId, name, md5, anim, waitMs, err)) {
+                out << "the PC holds an identical copy of " << name << "\n";
+                return kExitOk;
+            }
+            out << "the PC has no copy of " << name << "\n";
+        }
 
-    if (args.flag("query")) {
-        std::string md5;
-        if (!support::getMd5(file, md5)) {
-            err << "lumacro3-phone: cannot read " << file << "\n";
+        Json::Value start = fileMessage(1, fileId);
+        start[field::fileName] = name;
+        start[field::fileSize] = static_cast<Json::Int64>(size);
+        bool ok = client.sendMessage(protocol::MsgFile, start);
+        const Json::Value data = fileMessage(2, fileId);
+        std::vector<uint8_t> buffer(chunk);
+        size_t frames = 0;
+        int64_t sent = 0;
+        while (ok && in) {
+            in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
+            const size_t got = static_cast<size_t>(in.gcount());
+            if (got == 0)
+                break;
+            ok = client.sendMessage(protocol::MsgFile, data, buffer.data(), got);
+            sent += static_cast<int64_t>(got);
+            ++frames;
+        }
+        ok = ok && client.sendMessage(protocol::MsgFile, fileMessage(3, fileId));
+        if (ok && !args.flag("no-open"))
+            ok = client.sendMessage(protocol::MsgFile, fileMessage(0, fileId));
+        if (!ok) {
+            err << "lumacro3-phone: " << client.lastError() << "\n";
             return kExitFailure;
         }
-        if (!pcNeedsUpload(client, fileId, name, md5, anim, waitMs, err)) {
-            out << "the PC holds an identical copy of " << name << "\n";
-            client.closeGracefully(2000);
-            return kExitOk;
+        if (sent != size) {
+            err << "lumacro3-phone: " << file << " changed while it was sent\n";
+            return kExitFailure;
         }
-        out << "the PC has no copy of " << name << "\n";
-    }
-
-    Json::Value start = fileMessage(1, fileId);
-    start[field::fileName] = name;
-    start[field::fileSize] = static_cast<Json::Int64>(size);
-    bool ok = client.sendMessage(protocol::MsgFile, start);
-    const Json::Value data = fileMessage(2, fileId);
-    std::vector<uint8_t> buffer(chunk);
-    size_t frames = 0;
-    int64_t sent = 0;
-    while (ok && in) {
-        in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
-        const size_t got = static_cast<size_t>(in.gcount());
-        if (got == 0)
-            break;
-        ok = client.sendMessage(protocol::MsgFile, data, buffer.data(), got);
-        sent += static_cast<int64_t>(got);
-        ++frames;
-    }
-    ok = ok && client.sendMessage(protocol::MsgFile, fileMessage(3, fileId));
-    if (ok && !args.flag("no-open"))
-        ok = client.sendMessage(protocol::MsgFile, fileMessage(0, fileId));
-    if (!ok) {
-        err << "lumacro3-phone: " << client.lastError() << "\n";
-        return kExitFailure;
-    }
-    if (sent != size) {
-        err << "lumacro3-phone: " << file << " changed while it was sent\n";
-        return kExitFailure;
-    }
-    out << "pushed " << name << ": " << sent << " bytes in " << frames << " data frames\n";
-    client.closeGracefully(2000);
-    return kExitOk;
+        out << "pushed " << name << ": " << sent << " bytes in " << frames << " data frames\n";
+        return kExitOk;
+    });
 }
 
 }  // namespace
 
 Command pushCommand() {
-    std::vector<Option> options = {
-        addressOption(), portOption(protocol::kSessionPort),
-        {"query", "", "ask first whether the PC holds an identical copy (by MD5); skip the upload if so"},
-        {"name", "NAME", "file name on the PC (default: the file's own name)"},
-        {"file-id", "N", "fileId of the transfer (default: the time in milliseconds)"},
-        {"chunk", "BYTES", "bytes per data frame (default 262144)"},
-        {"anim", "N", "drawing-board effect sent with the query (default 0)"},
-        {"wait", "MS", "how long to wait for the answer to the query (default 2000)"},
-        {"no-open", "", "do not ask the PC to open the file afterwards"}};
-    for (auto& o : handshakeOptions()) options.push_back(o);
     return {"push", "--address IP FILE [--query] [--chunk BYTES] [handshake options]",
-            "put a file on the PC through the session and open it there", options, 1, 1, run};
+            "put a file on the PC through the session and open it there",
+            sessionOptions({
+                {"query", "", "ask first whether the PC holds an identical copy (by MD5); skip the upload if so"},
+                {"name", "NAME", "file name on the PC (default: the file's own name)"},
+                {"file-id", "N", "fileId of the transfer (default: the time in milliseconds)"},
+                {"chunk", "BYTES", "bytes per data frame (default 262144)"},
+                {"anim", "N", "drawing-board effect sent with the query (default 0)"},
+                {"wait", "MS", "how long to wait for the answer to the query (default 2000)"},
+                {"no-open", "", "do not ask the PC to open the file afterwards"}}),
+            1, 1, run};
 }
 
 }  // namespace phone::cli

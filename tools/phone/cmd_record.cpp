@@ -131,7 +131,7 @@ int runSession(const ParsedArgs& args, const std::string& what, std::ostream& ou
 
     const auto voicePath = args.value("voice");
     const bool raw = args.flag("raw");
-    const double duration = args.number("duration", 0, 24 * 3600).value_or(0);
+    const double duration = secondsFromArgs(args, "duration", 0);
     if ((voicePath || args.has("duration")) && action != 1)
         throw UsageError("--voice and --duration go with \"start\"");
     AacFile voice;
@@ -142,30 +142,31 @@ int runSession(const ParsedArgs& args, const std::string& what, std::ostream& ou
     }
     const int timeout = timeoutFromArgs(args, "timeout", 10000);
 
-    PhoneClient client;
     // A watching phone by default: the recording outlives this command; the
     // controlling phone's leaving would end it.
-    if (!connectAndHandshake(client, args, false, err)) return kExitFailure;
-    Json::Value message(Json::objectValue);
-    message[protocol::field::action] = action;
-    if (action == 1) message[protocol::field::enableClientVoice] = voicePath || args.flag("client-voice");
-    if (!client.sendMessage(protocol::MsgMediaRecord, message)) {
-        err << "lumacro3-phone: " << client.lastError() << "\n";
-        return kExitFailure;
-    }
-    if (!awaitState(client, expected, timeout, out, err)) return kExitFailure;
+    return inSession(
+        args, false, err,
+        [&](PhoneClient& client) {
+            Json::Value message(Json::objectValue);
+            message[protocol::field::action] = action;
+            if (action == 1) message[protocol::field::enableClientVoice] = voicePath || args.flag("client-voice");
+            if (!sendOrReport(client, protocol::MsgMediaRecord, message, err) ||
+                !awaitState(client, expected, timeout, out, err))
+                return kExitFailure;
 
-    if (action == 1 && (voicePath || duration > 0)) {
-        const auto begin = Clock::now();
-        if (voicePath && !streamVoice(client, voice, raw, err)) return kExitFailure;
-        std::this_thread::sleep_until(begin + std::chrono::milliseconds(int64_t(duration * 1000)));
-        Json::Value stop(Json::objectValue);
-        stop[protocol::field::action] = 0;
-        if (!client.sendMessage(protocol::MsgMediaRecord, stop) || !awaitState(client, 0, timeout, out, err))
-            return kExitFailure;
-    }
-    client.closeGracefully(500);
-    return kExitOk;
+            if (action == 1 && (voicePath || duration > 0)) {
+                const auto begin = Clock::now();
+                if (voicePath && !streamVoice(client, voice, raw, err)) return kExitFailure;
+                std::this_thread::sleep_until(begin + std::chrono::milliseconds(int64_t(duration * 1000)));
+                Json::Value stop(Json::objectValue);
+                stop[protocol::field::action] = 0;
+                if (!sendOrReport(client, protocol::MsgMediaRecord, stop, err) ||
+                    !awaitState(client, 0, timeout, out, err))
+                    return kExitFailure;
+            }
+            return kExitOk;
+        },
+        500);
 }
 
 int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
@@ -176,22 +177,21 @@ int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 Command recordCommand() {
-    std::vector<Option> options = {
-        addressOption(),
-        {"port", "N", "session port (default 49873), with --udp the discovery port (default 49872)"},
-        {"timeout", "MS", "how long to wait for the PC's answer (default 10000, with --udp 2000)"},
-        {"udp", "", "send the classroom server's datagram instead (start and stop only)"},
-        {"voice", "FILE", "with start: record the phone's voice, streaming this ADTS AAC file, then stop"},
-        {"raw", "", "with --voice: send the decoder configuration, then frames without ADTS headers"},
-        {"client-voice", "", "with start: ask for the phone's voice without sending any"},
-        {"duration", "SECONDS", "with start: keep recording this long (at least), then stop"},
-    };
-    for (auto& o : handshakeOptions()) options.push_back(o);
     return {"record",
             "start|stop|pause|resume [--udp] [--address IP] [--port N] [--timeout MS] "
             "[--voice FILE.aac [--raw]] [--client-voice] [--duration SECONDS] [handshake options]",
             "drive the lesson recorder over the session (or over UDP) and print the PC's answer",
-            options, 1, 1, run};
+            sessionOptions(
+                {
+                    {"timeout", "MS", "how long to wait for the PC's answer (default 10000, with --udp 2000)"},
+                    {"udp", "", "send the classroom server's datagram instead (start and stop only)"},
+                    {"voice", "FILE", "with start: record the phone's voice, streaming this ADTS AAC file, then stop"},
+                    {"raw", "", "with --voice: send the decoder configuration, then frames without ADTS headers"},
+                    {"client-voice", "", "with start: ask for the phone's voice without sending any"},
+                    {"duration", "SECONDS", "with start: keep recording this long (at least), then stop"},
+                },
+                {"port", "N", "session port (default 49873), with --udp the discovery port (default 49872)"}),
+            1, 1, run};
 }
 
 }  // namespace phone::cli

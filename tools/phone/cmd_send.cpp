@@ -17,7 +17,7 @@ int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
     Json::Value message;
     if (!net::parseJson(args.positional().at(1), message) || !message.isObject())
         throw UsageError("JSON must be an object, such as '{\"action\":1}'");
-    const double seconds = args.number("watch", 0, 24 * 3600).value_or(0.0);
+    const double seconds = secondsFromArgs(args, "watch", 0);
 
     std::vector<uint8_t> tail;
     if (auto file = args.value("tail")) {
@@ -30,15 +30,10 @@ int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
     }
 
     PhoneClient client;
-    if (args.flag("no-handshake")) {
-        if (!client.connect(args.value("address", defaultAddress()),
-                            portFromArgs(args, protocol::kSessionPort))) {
-            err << "lumacro3-phone: " << client.lastError() << "\n";
-            return kExitFailure;
-        }
-    } else if (!connectAndHandshake(client, args, std::nullopt, err)) {
-        return kExitFailure;
-    }
+    const bool connected = args.flag("no-handshake")
+                               ? connectOnly(client, args, protocol::kSessionPort, err)
+                               : connectAndHandshake(client, args, std::nullopt, err);
+    if (!connected) return kExitFailure;
     if (!client.sendMessage(className, message, tail)) {
         err << "lumacro3-phone: " << client.lastError() << "\n";
         return kExitFailure;
@@ -55,16 +50,12 @@ int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
 }  // namespace
 
 Command sendCommand() {
-    std::vector<Option> options = {
-        addressOption(), portOption(protocol::kSessionPort),
-        {"tail", "FILE", "send the file's bytes as the message's binary tail"},
-        {"watch", "SECONDS", "print what the PC sends for this long after sending (default 0)"},
-        {"no-handshake", "", "send without MsgClientInfo first"}};
-    for (auto& o : handshakeOptions()) options.push_back(o);
-    return {"send",
-            "--address IP CLASS JSON [--tail FILE] [--watch SECONDS] [handshake options]",
+    return {"send", "--address IP CLASS JSON [--tail FILE] [--watch SECONDS] [handshake options]",
             "send one message; CLASS may be short (MsgBrush), JSON is the message object",
-            options, 2, 2, run};
+            sessionOptions({{"tail", "FILE", "send the file's bytes as the message's binary tail"},
+                            secondsOption("watch", "print what the PC sends for this long after sending", 0),
+                            {"no-handshake", "", "send without MsgClientInfo first"}}),
+            2, 2, run};
 }
 
 }  // namespace phone::cli

@@ -19,28 +19,22 @@ int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
     if (auto anim = args.integer("anim", -1000000, 1000000))
         m[field::anim] = static_cast<int>(*anim);
 
-    PhoneClient client;
-    if (!connectAndHandshake(client, args, std::nullopt, err))
-        return kExitFailure;
-    if (!client.sendMessage(protocol::MsgOpenURL, m)) {
-        err << "lumacro3-phone: " << client.lastError() << "\n";
-        return kExitFailure;
-    }
-    out << "sent " << protocol::MsgOpenURL << " " << args.positional().at(0) << "\n";
-    client.closeGracefully(2000);
-    return kExitOk;
+    return inSession(args, std::nullopt, err, [&](PhoneClient& client) {
+        if (!sendOrReport(client, protocol::MsgOpenURL, m, err))
+            return kExitFailure;
+        out << "sent " << protocol::MsgOpenURL << " " << args.positional().at(0) << "\n";
+        return kExitOk;
+    });
 }
 
 }  // namespace
 
 Command urlCommand() {
-    std::vector<Option> options = {
-        addressOption(), portOption(protocol::kSessionPort),
-        {"res-type", "N", "0 or 1 a file to fetch and open, 2 media to play (default 0)"},
-        {"anim", "N", "drawing-board effect for a picture (default: not sent)"}};
-    for (auto& o : handshakeOptions()) options.push_back(o);
     return {"url", "--address IP URL [--res-type N] [--anim N] [handshake options]",
-            "ask the PC to open a file or play media named by a URL", options, 1, 1, run};
+            "ask the PC to open a file or play media named by a URL",
+            sessionOptions({{"res-type", "N", "0 or 1 a file to fetch and open, 2 media to play (default 0)"},
+                            {"anim", "N", "drawing-board effect for a picture (default: not sent)"}}),
+            1, 1, run};
 }
 
 }  // namespace phone::cli

@@ -8,20 +8,16 @@ namespace phone::cli {
 namespace {
 
 int run(const ParsedArgs& args, std::ostream& out, std::ostream& err) {
-    const double seconds = args.number("seconds", 0, 24 * 3600).value_or(10.0);
+    const double seconds = secondsFromArgs(args, "seconds", 10);
     return watchSession(args, false, seconds, out, err);
 }
 
 }  // namespace
 
 Command watchCommand() {
-    std::vector<Option> options = {addressOption(), portOption(protocol::kSessionPort),
-                                       {"seconds", "N", "how long to watch (default 10)"}};
-    for (auto& o : handshakeOptions()) options.push_back(o);
-    return {"watch",
-            "--address IP [--seconds N] [--admin] [handshake options]",
+    return {"watch", "--address IP [--seconds SECONDS] [--admin] [handshake options]",
             "join as a watching phone (admin false unless --admin) and print every frame",
-            options, 0, 0, run};
+            sessionOptions({secondsOption("seconds", "how long to watch", 10)}), 0, 0, run};
 }
 
 }  // namespace phone::cli

@@ -50,20 +50,47 @@ std::vector<Option> handshakeOptions();
 // the PC counts this client as identified.
 ClientInfoOptions clientInfoFromArgs(const ParsedArgs& args, std::optional<bool> defaultAdmin);
 
+// The options of a command that talks to the PC: --address, `port`, the
+// command's own options, then the handshake options.
+std::vector<Option> sessionOptions(std::vector<Option> own,
+                                   Option port = portOption(protocol::kSessionPort));
+
+// A duration option, "--NAME SECONDS", of at most a day; the help text ends
+// with the default.
+Option secondsOption(const std::string& name, const std::string& help, double defaultSeconds);
+double secondsFromArgs(const ParsedArgs& args, const std::string& name, double defaultSeconds);
+
 uint16_t portFromArgs(const ParsedArgs& args, uint16_t defaultPort);
 int timeoutFromArgs(const ParsedArgs& args, const std::string& name, int defaultMs);
 
 // "CLASS JSON [+N bytes]"
 std::string describeFrame(const ReceivedFrame& frame);
 
+// Connects without a handshake to --address and --port (default
+// `defaultPort`); prints the reason and returns false on failure.
+bool connectOnly(PhoneClient& client, const ParsedArgs& args, uint16_t defaultPort, std::ostream& err);
 // Connects and sends the handshake; prints the reason and returns false on failure.
 bool connectAndHandshake(PhoneClient& client, const ParsedArgs& args,
                          std::optional<bool> defaultAdmin, std::ostream& err);
 
-// Prints every frame for `seconds`. Returns kExitOk when the time ran out with
-// the connection still open, kExitFailure when the PC closed it or sent an
-// invalid frame (the reason goes to `err`).
+// Sends one message; prints the reason and returns false on failure.
+bool sendOrReport(PhoneClient& client, std::string_view className, const Json::Value& message,
+                  std::ostream& err);
+
+// Hands every frame that arrives within `seconds` to `onFrame`, until it
+// returns false. Returns kExitOk when the time ran out or `onFrame` stopped,
+// kExitFailure when the PC closed the connection or sent an invalid frame
+// (the reason goes to `err`).
+int readFramesFor(PhoneClient& client, double seconds, std::ostream& err,
+                  const std::function<bool(const ReceivedFrame&)>& onFrame);
+// Prints every frame for `seconds`; returns as readFramesFor.
 int printFramesFor(PhoneClient& client, double seconds, std::ostream& out, std::ostream& err);
+// Connects and shakes hands (`defaultAdmin` as for connectAndHandshake), runs
+// `body` on the session, then waits up to `closeMs` for the PC to close after
+// our end of stream, so nothing sent is lost to a connection reset. Returns
+// the exit code of `body`, kExitFailure when the session did not open.
+int inSession(const ParsedArgs& args, std::optional<bool> defaultAdmin, std::ostream& err,
+              const std::function<int(PhoneClient&)>& body, int closeMs = 2000);
 // Connects, shakes hands, prints frames for `seconds`, then the keep-alive
 // count, and closes gracefully. `admin` as for connectAndHandshake.
 int watchSession(const ParsedArgs& args, std::optional<bool> admin, double seconds,

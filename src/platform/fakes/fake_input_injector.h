@@ -3,6 +3,7 @@
 // relative ones added, kept on the screen).
 #pragma once
 
+#include "platform/fakes/fake_screen_grabber.h"
 #include "platform/input_injector.h"
 
 #include <algorithm>
@@ -27,17 +28,8 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return size_;
     }
-    bool cursorPosition(int& x, int& y) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        x = x_;
-        y = y_;
-        return true;
-    }
-    void moveCursorTo(int x, int y) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        x_ = x;
-        y_ = y;
-    }
+    bool cursorPosition(int& x, int& y) override { return pointer_.cursorPosition(x, y); }
+    void moveCursorTo(int x, int y) override { pointer_.moveCursorTo(x, y); }
     void setSystemPointerHidden(bool hidden) override {
         std::lock_guard<std::mutex> lock(mutex_);
         pointerHidden_ = hidden;
@@ -77,18 +69,19 @@ private:
     void follow(const InputRecord& r) {
         if (r.type != InputRecord::Type::Mouse || !(r.flags & mouse_flag::Move)) return;
         if (r.flags & mouse_flag::Absolute) {
-            x_ = toPixel(r.dx, size_.width);
-            y_ = toPixel(r.dy, size_.height);
+            pointer_.place(toPixel(r.dx, size_.width), toPixel(r.dy, size_.height));
         } else {
-            x_ = std::clamp(x_ + r.dx, 0, std::max(0, size_.width - 1));
-            y_ = std::clamp(y_ + r.dy, 0, std::max(0, size_.height - 1));
+            int x = 0, y = 0;
+            pointer_.cursorPosition(x, y);
+            pointer_.place(std::clamp(x + r.dx, 0, std::max(0, size_.width - 1)),
+                           std::clamp(y + r.dy, 0, std::max(0, size_.height - 1)));
         }
     }
 
     mutable std::mutex mutex_;
     ScreenSize size_;
     std::vector<Group> groups_;
-    int x_ = 0, y_ = 0;
+    FakeCursorControl pointer_;  // where the records put the pointer
     bool pointerHidden_ = false;
 };
 

@@ -22,20 +22,28 @@ QPen whitePen(qreal width) {
     return QPen(Qt::white, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
 }
 
-QImage closeIcon() {
+// What is drawn next is filled white, without an outline.
+void fillWhite(QPainter& p) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+}
+
+// A transparent icon square painted by `draw` with antialiasing.
+QImage paintIcon(void (*draw)(QPainter&)) {
     QImage image = blank(kIconSide, kIconSide);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(whitePen(9));
-    p.drawLine(QPointF(22, 22), QPointF(74, 74));
-    p.drawLine(QPointF(74, 22), QPointF(22, 74));
+    draw(p);
     return image;
 }
 
-QImage helpIcon() {
-    QImage image = blank(kIconSide, kIconSide);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
+void drawCloseIcon(QPainter& p) {
+    p.setPen(whitePen(9));
+    p.drawLine(QPointF(22, 22), QPointF(74, 74));
+    p.drawLine(QPointF(74, 22), QPointF(22, 74));
+}
+
+void drawHelpIcon(QPainter& p) {
     p.setPen(whitePen(8));
     p.drawEllipse(QRectF(8, 8, 80, 80));
     QPainterPath hook;
@@ -44,16 +52,11 @@ QImage helpIcon() {
     hook.cubicTo(61, 48, 48, 49, 48, 60);
     p.setBrush(Qt::NoBrush);
     p.drawPath(hook);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
+    fillWhite(p);
     p.drawEllipse(QPointF(48, 72), 5.5, 5.5);
-    return image;
 }
 
-QImage settingsIcon() {
-    QImage image = blank(kIconSide, kIconSide);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
+void drawSettingsIcon(QPainter& p) {
     const QPointF centre(48, 48);
     QPainterPath gear;
     const int teeth = 8;
@@ -69,16 +72,11 @@ QImage settingsIcon() {
     }
     gear.closeSubpath();
     gear.addEllipse(centre, 14, 14);  // the hole (odd-even fill)
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
+    fillWhite(p);
     p.drawPath(gear);
-    return image;
 }
 
-QImage mirrorIcon() {
-    QImage image = blank(kIconSide, kIconSide);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
+void drawMirrorIcon(QPainter& p) {
     p.setPen(whitePen(7));
     // Screen outline open at the lower left, where the cast waves sit.
     QPainterPath screen;
@@ -90,33 +88,23 @@ QImage mirrorIcon() {
     p.drawPath(screen);
     p.drawArc(QRectF(-8, 46, 56, 56), 0, 90 * 16);
     p.drawArc(QRectF(-8, 64, 20, 20), 0, 90 * 16);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
+    fillWhite(p);
     p.drawEllipse(QPointF(10, 84), 5, 5);
-    return image;
 }
 
-QImage deviceIcon() {
-    QImage image = blank(kIconSide, kIconSide);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
+void drawDeviceIcon(QPainter& p) {
     const QColor grey(0x5b, 0x64, 0x72);
     p.setPen(QPen(grey, 8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(QRectF(8, 12, 80, 54), 6, 6);
     p.drawLine(QPointF(48, 66), QPointF(48, 82));
     p.drawLine(QPointF(28, 84), QPointF(68, 84));
-    return image;
 }
 
-QImage logo() {
+void drawLogo(QPainter& p) {
     // A white rounded tile with a presentation arrow cut out of it, so the
     // title band's colour shows through.
-    QImage image = blank(kIconSide, kIconSide);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::white);
+    fillWhite(p);
     p.drawRoundedRect(QRectF(2, 2, 92, 92), 22, 22);
     p.setCompositionMode(QPainter::CompositionMode_Clear);
     QPainterPath arrow;
@@ -126,15 +114,9 @@ QImage logo() {
     arrow.closeSubpath();
     p.drawPath(arrow);
     p.drawRoundedRect(QRectF(20, 24, 9, 48), 4, 4);
-    return image;
 }
 
-}  // namespace
-
-QImage noNetworkPicture() {
-    QImage image = blank(kIconSide, kIconSide);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
+void drawNoNetwork(QPainter& p) {
     const QColor grey(0xb8, 0xbe, 0xc7);
     p.setPen(QPen(grey, 7, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
@@ -145,17 +127,22 @@ QImage noNetworkPicture() {
     p.drawEllipse(QPointF(48, 76), 6, 6);
     p.setPen(QPen(QColor(0xff, 0x31, 0x31), 7, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(18, 18), QPointF(80, 86));
-    return image;
+}
+
+}  // namespace
+
+QImage noNetworkPicture() {
+    return paintIcon(drawNoNetwork);
 }
 
 QImage artworkPicture(int id) {
     switch (id) {
-    case kArtCloseIcon: return closeIcon();
-    case kArtDeviceIcon: return deviceIcon();
-    case kArtHelpIcon: return helpIcon();
-    case kArtLogo: return logo();
-    case kArtSettingsIcon: return settingsIcon();
-    case kArtMirrorIcon: return mirrorIcon();
+    case kArtCloseIcon: return paintIcon(drawCloseIcon);
+    case kArtDeviceIcon: return paintIcon(drawDeviceIcon);
+    case kArtHelpIcon: return paintIcon(drawHelpIcon);
+    case kArtLogo: return paintIcon(drawLogo);
+    case kArtSettingsIcon: return paintIcon(drawSettingsIcon);
+    case kArtMirrorIcon: return paintIcon(drawMirrorIcon);
     default: return {};
     }
 }

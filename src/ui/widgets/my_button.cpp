@@ -34,6 +34,7 @@ void MyButton::applyFormatted(State state, const char* format, va_list args) {
     char text[kMaxStyleLength + 1];
     std::vsnprintf(text, sizeof text, format, args);
     applyStyle(text, states_[state], this->text());
+    update();
 }
 
 void MyButton::setStyle(const char* format, ...) {
@@ -45,7 +46,6 @@ void MyButton::setStyle(const char* format, ...) {
     states_[Pressed] = states_[Normal];
     states_[Disabled] = states_[Normal];
     if (!states_[Normal].icon.isNull()) states_[Disabled].icon = greyCopy(states_[Normal].icon);
-    update();
 }
 
 void MyButton::setHoverStyle(const char* format, ...) {
@@ -53,7 +53,6 @@ void MyButton::setHoverStyle(const char* format, ...) {
     va_start(args, format);
     applyFormatted(Hover, format, args);
     va_end(args);
-    update();
 }
 
 void MyButton::setDownStyle(const char* format, ...) {
@@ -61,7 +60,6 @@ void MyButton::setDownStyle(const char* format, ...) {
     va_start(args, format);
     applyFormatted(Pressed, format, args);
     va_end(args);
-    update();
 }
 
 void MyButton::copyStyleFrom(const MyButton& other, int iconId) {

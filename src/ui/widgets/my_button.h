@@ -48,6 +48,7 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    // Formats the style string into one state's style and repaints.
     void applyFormatted(State state, const char* format, va_list args);
     void setHovered(bool on);
 
