@@ -132,7 +132,7 @@ TEST_F(PcServer, OneAdminAtATimeWatchersWelcome) {
     // Once the admin leaves, the PC is free again.
     admin->close();
     std::optional<bool> useable;
-    for (int i = 0; i < 10 && useable != true; ++i) useable = helloUseable(500);
+    for (int i = 0; i < 20 && useable != true; ++i) useable = helloUseable(500);
     EXPECT_EQ(useable, true);
     auto next = handshaken(true, "phone-d");
     EXPECT_TRUE(staysOpen(*next, 1500));
