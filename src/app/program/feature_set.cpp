@@ -19,11 +19,39 @@
 #include "stream/session_live_stream.h"
 #include "support/logger.h"
 #include "support/strings.h"
+#include "tools/classroom_tools.h"
 #include "ui/main/command_context.h"
 
 #include <cstdlib>
 
 namespace app {
+
+namespace {
+
+// The overlays reach the phones through the session server and take their
+// screenshots with the screen grabber the live stream uses.
+tools::ToolsLink classroomToolsLink(net::SessionServer* server, core::Settings* settings) {
+    tools::ToolsLink link;
+    link.settings = settings;
+    if (server) {
+        link.broadcast = [server](const std::string& name, const Json::Value& body) {
+            server->send(name, body, nullptr, 0, -1);
+        };
+        link.controllerTag = [server] { return server->controllerTag(); };
+        link.controllerHeight = [server] { return server->controllerHeight(); };
+    }
+    link.screenshot = [] {
+        auto grabber = platform::makeX11ScreenGrabber();
+        if (!grabber->open()) return QImage();
+        QImage image(grabber->width(), grabber->height(), QImage::Format_RGB32);
+        const bool ok = grabber->grab(image.bits(), static_cast<int>(image.bytesPerLine()), false);
+        grabber->close();
+        return ok ? image : QImage();
+    };
+    return link;
+}
+
+}  // namespace
 
 struct FeatureSet::Impl {
     FeatureSetDeps deps;
@@ -41,6 +69,7 @@ struct FeatureSet::Impl {
     std::unique_ptr<input::RemoteInputHandler> remoteInput;
     std::unique_ptr<input::PresentationCursor> cursors;
     JpegScreenshotSaver screenshot;
+    std::unique_ptr<tools::ClassroomTools> tools;
     bool streamingStopped = false;
 };
 
@@ -92,6 +121,10 @@ void FeatureSet::start() {
     i.volume = platform::makePulseVolumeControl();
     i.clipboard = std::make_unique<input::QtClipboardWriter>();
     context.features.screenshot = &i.screenshot;
+
+    // The classroom overlays, hidden until a phone asks for them.
+    i.tools = std::make_unique<tools::ClassroomTools>(classroomToolsLink(i.deps.server, i.deps.settings));
+    i.tools->fill(context);
 }
 
 void FeatureSet::setHub(core::MainHub* hub) {
@@ -110,7 +143,11 @@ void FeatureSet::setHub(core::MainHub* hub) {
     context.features.cursors = i.cursors.get();
 }
 
-ui::HubWindows FeatureSet::windows() { return {}; }
+ui::HubWindows FeatureSet::windows() {
+    ui::HubWindows windows;
+    if (impl_->tools) impl_->tools->fill(windows);
+    return windows;
+}
 
 void FeatureSet::forceEncoderClose() {
     if (stream::encoder()) stream::encoder()->forceClose();
@@ -144,8 +181,10 @@ void FeatureSet::stopRemaining() {
     if (i.deps.context) {
         i.deps.context->features.input = nullptr;
         i.deps.context->features.screenshot = nullptr;
+        if (i.tools) i.tools->clear(*i.deps.context);
     }
     i.remoteInput.reset();
+    i.tools.reset();
 }
 
 void FeatureSet::restoreCursor() {
