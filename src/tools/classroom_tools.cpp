@@ -1,20 +1,28 @@
 #include "tools/classroom_tools.h"
 
 #include "ui/main/command_context.h"
+#include "tools/black_screen.h"
 #include "tools/brush_wnd.h"
 
 namespace tools {
 
 ClassroomTools::ClassroomTools(ToolsLink link) : link_(std::move(link)) {
     brush_ = std::make_unique<BrushWnd>(link_);
+    black_ = std::make_unique<BlackScreen>(link_);
 }
 
 ClassroomTools::~ClassroomTools() = default;
 
-void ClassroomTools::fill(ui::HubWindows& windows) { windows.annotation = brush_.get(); }
+void ClassroomTools::fill(ui::HubWindows& windows) {
+    windows.annotation = brush_.get();
+    windows.blackScreen = black_.get();
+}
 
-void ClassroomTools::fill(ui::CommandContext&) {}
+void ClassroomTools::fill(ui::CommandContext& context) {
+    BlackScreen* black = black_.get();
+    context.blackScreen = [black](int64_t action, int64_t) { black->run(action); };
+}
 
-void ClassroomTools::clear(ui::CommandContext&) {}
+void ClassroomTools::clear(ui::CommandContext& context) { context.blackScreen = nullptr; }
 
 }  // namespace tools

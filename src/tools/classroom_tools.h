@@ -13,6 +13,7 @@ struct CommandContext;
 
 namespace tools {
 
+class BlackScreen;
 class BrushWnd;
 
 class ClassroomTools {
@@ -28,10 +29,12 @@ public:
     void clear(ui::CommandContext& context);
 
     BrushWnd* annotation() { return brush_.get(); }
+    BlackScreen* blackScreen() { return black_.get(); }
 
 private:
     ToolsLink link_;
     std::unique_ptr<BrushWnd> brush_;
+    std::unique_ptr<BlackScreen> black_;
 };
 
 }  // namespace tools
