@@ -3,12 +3,14 @@
 #include "ui/main/command_context.h"
 #include "tools/black_screen.h"
 #include "tools/brush_wnd.h"
+#include "tools/spotlight_wnd.h"
 
 namespace tools {
 
 ClassroomTools::ClassroomTools(ToolsLink link) : link_(std::move(link)) {
     brush_ = std::make_unique<BrushWnd>(link_);
     black_ = std::make_unique<BlackScreen>(link_);
+    spot_ = std::make_unique<SpotlightWnd>(link_);
 }
 
 ClassroomTools::~ClassroomTools() = default;
@@ -16,6 +18,7 @@ ClassroomTools::~ClassroomTools() = default;
 void ClassroomTools::fill(ui::HubWindows& windows) {
     windows.annotation = brush_.get();
     windows.blackScreen = black_.get();
+    windows.spotlight = spot_.get();
 }
 
 void ClassroomTools::fill(ui::CommandContext& context) {

@@ -15,6 +15,7 @@ namespace tools {
 
 class BlackScreen;
 class BrushWnd;
+class SpotlightWnd;
 
 class ClassroomTools {
 public:
@@ -30,11 +31,13 @@ public:
 
     BrushWnd* annotation() { return brush_.get(); }
     BlackScreen* blackScreen() { return black_.get(); }
+    SpotlightWnd* spotlight() { return spot_.get(); }
 
 private:
     ToolsLink link_;
     std::unique_ptr<BrushWnd> brush_;
     std::unique_ptr<BlackScreen> black_;
+    std::unique_ptr<SpotlightWnd> spot_;
 };
 
 }  // namespace tools

@@ -53,6 +53,21 @@ protected:
     }
 };
 
+// A small unmanaged window in one colour: a feature of the screen whose
+// place the tests know.
+class Marker : public QWidget {
+public:
+    Marker(QRect where, QRgb colour) {
+        setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        QPalette palette;
+        palette.setColor(QPalette::Window, QColor::fromRgb(colour));
+        setPalette(palette);
+        setAutoFillBackground(true);
+        setGeometry(where);
+        show();
+    }
+};
+
 class Env {
 public:
     Env(bool compositor, int width = 1920, int height = 1080)
