@@ -15,6 +15,7 @@ namespace tools {
 
 class BlackScreen;
 class BrushWnd;
+class MagniferWnd;
 class SpotlightWnd;
 
 class ClassroomTools {
@@ -32,12 +33,14 @@ public:
     BrushWnd* annotation() { return brush_.get(); }
     BlackScreen* blackScreen() { return black_.get(); }
     SpotlightWnd* spotlight() { return spot_.get(); }
+    MagniferWnd* magnifier() { return glass_.get(); }
 
 private:
     ToolsLink link_;
     std::unique_ptr<BrushWnd> brush_;
     std::unique_ptr<BlackScreen> black_;
     std::unique_ptr<SpotlightWnd> spot_;
+    std::unique_ptr<MagniferWnd> glass_;
 };
 
 }  // namespace tools
