@@ -92,13 +92,21 @@ QRect BrushWnd::closeButtonRect() const {
 }
 
 void BrushWnd::showOverlay() {
-    const QSize size = screenRect().size();
+    if (showPending()) return;
     // Per-pixel alpha needs a compositing manager; on very wide screens, and
-    // without one, the ink goes over a picture of the screen taken now.
-    layered_ = compositorRunning() && size.width() <= 2048;
+    // without one, the ink goes over a picture of the screen taken now,
+    // which must not show the overlay this one replaces.
+    const bool layered = compositorRunning() && screenRect().width() <= 2048;
+    if (!layered && deferShow([this, layered] { showNow(layered); })) return;
+    showNow(layered);
+}
+
+void BrushWnd::showNow(bool layered) {
+    const QSize size = screenRect().size();
+    layered_ = layered;
     QImage frozen;
     if (!layered_) {
-        frozen = link_.takeScreenshot();
+        frozen = (settleDesktop(), link_.takeScreenshot());
         if (frozen.isNull()) LOGOUT("annotation: no screenshot, drawing over black");
         if (frozen.isNull()) frozen = QImage(size, QImage::Format_RGB32), frozen.fill(Qt::black);
     }
@@ -122,6 +130,7 @@ void BrushWnd::showOverlay() {
 }
 
 void BrushWnd::hideOverlay() {
+    if (showPending()) return cancelPendingShow();
     if (!QWidget::isVisible()) return;
     uncover();
     presentTimer_.stop();

@@ -21,7 +21,7 @@ public:
     ~BrushWnd() override;
 
     // Hub messages (UM_BRUSH).
-    bool isVisible() override { return QWidget::isVisible(); }
+    bool isVisible() override { return QWidget::isVisible() || showPending(); }
     void showWindow() override { showOverlay(); }
     void hideWindow() override { hideOverlay(); }
     void handle(uint32_t message, int64_t wParam, int64_t lParam,
@@ -58,6 +58,7 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    void showNow(bool layered);
     void present(const QRect& area = QRect());
     void presentTail();
     void beginStroke(QPoint at);

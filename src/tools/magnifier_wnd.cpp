@@ -24,9 +24,14 @@ MagniferWnd::~MagniferWnd() {
 }
 
 void MagniferWnd::showGlass() {
-    if (QWidget::isVisible()) return;
+    if (QWidget::isVisible() || showPending()) return;
+    // Its screenshot must not show the overlay it replaces.
+    if (!deferShow([this] { showNow(); })) showNow();
+}
+
+void MagniferWnd::showNow() {
     const QRect screen = screenRect();
-    screenshot_ = link_.takeScreenshot();
+    screenshot_ = (settleDesktop(), link_.takeScreenshot());
     if (screenshot_.isNull()) {
         screenshot_ = QImage(screen.size(), QImage::Format_RGB32);
         screenshot_.fill(Qt::black);
@@ -46,6 +51,7 @@ void MagniferWnd::showGlass() {
 }
 
 void MagniferWnd::hideGlass() {
+    if (showPending()) return cancelPendingShow();
     if (!QWidget::isVisible()) return;
     shown_ = false;
     uncover();

@@ -21,7 +21,7 @@ public:
     ~MagniferWnd() override;
 
     // Hub (UM_GLASS: the hub calls show or hide).
-    bool isVisible() override { return QWidget::isVisible(); }
+    bool isVisible() override { return QWidget::isVisible() || showPending(); }
     void showWindow() override { showGlass(); }
     void hideWindow() override { hideGlass(); }
     void handle(uint32_t, int64_t wParam, int64_t, std::unique_ptr<core::HeapBlock>) override {
@@ -47,6 +47,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void showNow();
     void clampView();  // with mutex_ held
 
     ToolsLink link_;

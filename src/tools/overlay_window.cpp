@@ -2,10 +2,37 @@
 
 #include "tools/x11_desktop.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
 
+#include <chrono>
+
 namespace tools {
+
+namespace {
+
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// When an overlay was last taken off the screen.
+int64_t lastUncoverMs = -1000000;
+
+}  // namespace
+
+void settleDesktop() {
+    syncDisplay();
+    // Every widget with a window of its own is repainted: children with
+    // native windows are exposed separately from their top-level.
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (!widget->isVisible() || !widget->internalWinId()) continue;
+        if (dynamic_cast<OverlayWindow*>(widget->window())) continue;
+        widget->repaint();
+    }
+    syncDisplay();
+}
 
 OverlayWindow::OverlayWindow(bool translucent) : QWidget(nullptr) {
     if (translucent) setAttribute(Qt::WA_TranslucentBackground);
@@ -44,10 +71,28 @@ void OverlayWindow::cover() {
     topTimer_.start();
 }
 
+bool OverlayWindow::deferShow(std::function<void()> show) {
+    if (steadyMs() - lastUncoverMs >= kRepaintGraceMs) return false;
+    pendingShow_ = true;
+    const int generation = ++showGeneration_;
+    QTimer::singleShot(kRepaintGraceMs, this, [this, generation, show = std::move(show)] {
+        if (generation != showGeneration_ || !pendingShow_) return;
+        pendingShow_ = false;
+        show();
+    });
+    return true;
+}
+
+void OverlayWindow::cancelPendingShow() {
+    pendingShow_ = false;
+    ++showGeneration_;
+}
+
 void OverlayWindow::uncover() {
+    lastUncoverMs = steadyMs();
     topTimer_.stop();
     hide();
-    flushDisplay();
+    syncDisplay();
 }
 
 void OverlayWindow::keepOnTop() {

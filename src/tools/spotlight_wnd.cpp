@@ -52,10 +52,15 @@ void SpotlightWnd::handle(uint32_t message, int64_t wParam, int64_t lParam,
 }
 
 void SpotlightWnd::showSpot() {
-    if (QWidget::isVisible()) return;
+    if (QWidget::isVisible() || showPending()) return;
+    // Its screenshot must not show the overlay it replaces.
+    if (!deferShow([this] { showNow(); })) showNow();
+}
+
+void SpotlightWnd::showNow() {
     const QRect screen = screenRect();
     layered_ = compositorRunning();
-    screenshot_ = link_.takeScreenshot();
+    screenshot_ = (settleDesktop(), link_.takeScreenshot());
     if (!screenshot_.isNull() && screenshot_.size() != screen.size())
         screenshot_ = screenshot_.scaled(screen.size());
     model_.start(screen.width(), screen.height());
@@ -66,6 +71,7 @@ void SpotlightWnd::showSpot() {
 }
 
 void SpotlightWnd::hideSpot() {
+    if (showPending()) return cancelPendingShow();
     if (!QWidget::isVisible()) return;
     uncover();
     dragging_ = false;

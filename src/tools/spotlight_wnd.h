@@ -18,7 +18,7 @@ public:
     ~SpotlightWnd() override;
 
     // Hub messages (UM_SPOT).
-    bool isVisible() override { return QWidget::isVisible(); }
+    bool isVisible() override { return QWidget::isVisible() || showPending(); }
     void showWindow() override { showSpot(); }
     void hideWindow() override { hideSpot(); }
     void handle(uint32_t message, int64_t wParam, int64_t lParam,
@@ -41,6 +41,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void showNow();
     void redraw();
 
     ToolsLink link_;

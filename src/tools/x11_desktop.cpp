@@ -43,4 +43,8 @@ void flushDisplay() {
     if (Display* display = qtDisplay()) XFlush(display);
 }
 
+void syncDisplay() {
+    if (Display* display = qtDisplay()) XSync(display, False);
+}
+
 }  // namespace tools

@@ -12,5 +12,8 @@ bool windowManagerRunning();
 // Sends queued requests to the X server now (restacking must not wait for
 // the next event-loop round).
 void flushDisplay();
+// Waits until the X server has carried out every request sent so far (a
+// screenshot taken next must not show a window just hidden).
+void syncDisplay();
 
 }  // namespace tools

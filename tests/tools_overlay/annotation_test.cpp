@@ -184,6 +184,7 @@ TEST_F(Annotation, PenSizeLimitsFromTheSettingAndFromThePhone) {
     brush->hideOverlay();
     phones.settings.setInt("SET", "BRUSH_SIZE", 200);
     brush->showOverlay();
+    Env::waitUntil([&] { return !brush->showPending(); });  // shown after the screen repainted
     EXPECT_EQ(brush->penWidth(), 64);
     // The phone's size is used and stored as it came.
     brush->handle(core::UM_BRUSH, 6, 200, nullptr);

@@ -77,6 +77,8 @@ TEST(Magnifier, EnlargesByItsFactorPansWithTheHandAndKeepsTheFactor) {
     EXPECT_FALSE(core::overlayFlags().annotationForwarding.load());
     for (int i = 0; i < 50; ++i) glass.zoom(-0.1f);  // hidden: ignored
     glass.showGlass();
+    EXPECT_TRUE(glass.isVisible());  // for the hub, while the screen repaints
+    Env::waitUntil([&] { return !glass.showPending(); });
     EXPECT_FLOAT_EQ(glass.factor(), 4.0f);  // kept between showings
     EXPECT_EQ(glass.view(), QPoint(960, 540));
     for (int i = 0; i < 50; ++i) glass.zoom(-0.1f);

@@ -114,6 +114,7 @@ TEST_P(SpotlightScreen, LitCircleFollowsTheDragAndThePhone) {
     // From the middle, ten phone moves of (+4, 0): 20 pixels to the right.
     spot->handle(core::UM_SPOT, 0, 0, nullptr);
     spot->handle(core::UM_SPOT, 1, 0, nullptr);
+    Env::waitUntil([&] { return !spot->showPending(); });
     for (int i = 0; i < 10; ++i) spot->handle(core::UM_SPOT, 5, packed(4, 0), nullptr);
     shot = Env::grabWhen([](const QImage& s) { return yellow(s.pixel(960 + 20 + 240, 540)); });
     EXPECT_TRUE(yellow(shot.pixel(980 + 240, 540))) << hex(shot.pixel(980 + 240, 540));
@@ -165,6 +166,32 @@ TEST_P(SpotlightScreen, CaptureHoldsInkInTheLitAreaAndTheDarkSurround) {
     EXPECT_TRUE(dark(frame.pixel(1250, 540))) << hex(frame.pixel(1250, 540));
     EXPECT_TRUE(dark(frame.pixel(300, 300)));
     brush.hideOverlay();
+}
+
+// Opening the spotlight hides the annotation first (the hub does so): the
+// spotlight's picture of the screen must not hold the ink that just went.
+TEST_P(SpotlightScreen, ReplacingTheAnnotationLeavesNoInkInItsPicture) {
+    Marker page(QRect(600, 300, 700, 500), 0xFFFFFFFF);  // a window under the ink
+    Env::settle(100);
+    tools::BrushWnd brush(phones.link());
+    brush.showOverlay();
+    brush.setColor(0xFF0000);
+    brush.setSize(16);
+    core::forwardedPointer() = {700, 540, false, true};
+    brush.handle(core::UM_BRUSH, 4, 0, nullptr);
+    core::forwardedPointer() = {1200, 540, true, false};
+    brush.handle(core::UM_BRUSH, 4, 0, nullptr);
+    ASSERT_FALSE(Env::grabWhen([](const QImage& s) { return near(s.pixel(960, 540), 0xFFFF0000, 8); }).isNull());
+
+    brush.hideOverlay();
+    spot->showSpot();
+    spot->handle(core::UM_SPOT, 2, 0, nullptr);  // not yet shown: ignored
+    EXPECT_TRUE(spot->isVisible());
+    Env::waitUntil([&] { return !spot->showPending(); });
+    spot->handle(core::UM_SPOT, 2, 0, nullptr);  // magnify: the picture itself fills the spot
+    const QImage frame = Env::grabWhen([](const QImage& s) { return near(s.pixel(960, 600), 0xFFFFFFFF, 30); });
+    for (int x = 760; x <= 1160; x += 50)
+        EXPECT_TRUE(near(frame.pixel(x, 540), 0xFFFFFFFF, 30)) << x << " " << hex(frame.pixel(x, 540));
 }
 
 INSTANTIATE_TEST_SUITE_P(Compositing, SpotlightScreen, ::testing::Values(false, true),
