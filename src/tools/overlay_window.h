@@ -27,6 +27,9 @@ public:
     // before the next overlay takes its screenshot, in milliseconds.
     static constexpr int kRepaintGraceMs = 80;
 
+    // How often the window is raised again (tests shorten it).
+    void setKeepOnTopInterval(int ms) { topTimer_.setInterval(ms); }
+
     // A show put off until the screen has repainted counts as shown.
     bool showPending() const { return pendingShow_; }
 

@@ -70,23 +70,26 @@ public:
 
 class Env {
 public:
-    Env(bool compositor, int width = 1920, int height = 1080)
-        : xvfb_(width, height) {
+    Env(bool compositor, bool windowManager = false) : xvfb_(1920, 1080) {
         if (!xvfb_.ok()) return;
-        if (compositor) startCompositor();
+        if (compositor) compositorPid_ = startHelper("xcompmgr");
+        if (windowManager) windowManagerPid_ = startHelper("openbox");
         static int argc = 1;
         static char name[] = "test_tools_overlay";
         static char* argv[] = {name, nullptr};
         app_ = std::make_unique<QApplication>(argc, argv);
         backdrop_ = std::make_unique<Backdrop>(kBackground);
+        // Under a window manager the desktop lies below every managed window.
+        if (windowManager) backdrop_->lower();
         settle(200);
     }
     ~Env() {
         backdrop_.reset();
         app_.reset();
-        if (compositorPid_ > 0) {
-            ::kill(compositorPid_, SIGTERM);
-            ::waitpid(compositorPid_, nullptr, 0);
+        for (pid_t pid : {windowManagerPid_, compositorPid_}) {
+            if (pid <= 0) continue;
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
         }
     }
 
@@ -147,20 +150,26 @@ public:
     }
 
 private:
-    void startCompositor() {
+    // xcompmgr or openbox on the private display, gone with this process.
+    static pid_t startHelper(const char* program) {
         std::fflush(nullptr);
-        compositorPid_ = ::fork();
-        if (compositorPid_ == 0) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            ::execlp("xcompmgr", "xcompmgr", static_cast<char*>(nullptr));
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execlp(program, program, static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        // Ready once it owns the compositing selection: give it a moment.
-        ::usleep(300 * 1000);
+        // Ready once it owns its selection: give it a moment.
+        ::usleep(400 * 1000);
+        return pid;
     }
 
     testing_support::PrivateXvfb xvfb_;
     pid_t compositorPid_ = -1;
+    pid_t windowManagerPid_ = -1;
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<Backdrop> backdrop_;
 };
