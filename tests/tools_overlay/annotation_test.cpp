@@ -8,6 +8,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -263,6 +264,36 @@ TEST_F(Annotation, PhoneHeldButtonDoesNotDrawTwice) {
     mouse(*brush, QEvent::MouseButtonRelease, QPoint(500, 800));
     core::overlayFlags().remoteButtonHeld = false;
     EXPECT_EQ(brush->canvas().strokeCount(), 1u);
+}
+
+TEST_F(Annotation, TouchDrawsWithTheFirstFingerAndIgnoresItsEchoedMouse) {
+    auto brush = make();
+    brush->showOverlay();
+    Env::settle(50);
+    QPointingDevice* screen = QTest::createTouchDevice();
+    QTest::touchEvent(brush.get(), screen).press(0, QPoint(200, 800), brush.get());
+    QTest::touchEvent(brush.get(), screen).move(0, QPoint(400, 800), brush.get()).press(1, QPoint(900, 100), brush.get());
+    QTest::touchEvent(brush.get(), screen).move(0, QPoint(600, 810), brush.get()).move(1, QPoint(950, 100), brush.get());
+    QTest::touchEvent(brush.get(), screen).release(0, QPoint(600, 810), brush.get()).stationary(1);
+    QTest::touchEvent(brush.get(), screen).release(1, QPoint(950, 100), brush.get());
+    EXPECT_EQ(brush->canvas().strokeCount(), 1u);
+    // Touch points go to the phones in every mode.
+    ASSERT_EQ(phones.count(protocol::kAddPoint), 4);
+    EXPECT_TRUE(phones.sent[1].second["start"].asBool());
+    EXPECT_TRUE(phones.sent[4].second["fin"].asBool());
+    EXPECT_NEAR(phones.sent[4].second["y"].asDouble(), 810.0 / 1080, 1e-9);
+
+    // The mouse messages the system makes from the same touch add nothing.
+    mouse(*brush, QEvent::MouseButtonPress, QPoint(200, 800));
+    mouse(*brush, QEvent::MouseMove, QPoint(600, 810));
+    mouse(*brush, QEvent::MouseButtonRelease, QPoint(600, 810));
+    EXPECT_EQ(brush->canvas().strokeCount(), 1u);
+    // A real mouse stroke afterwards draws again.
+    Env::settle(250);
+    mouse(*brush, QEvent::MouseButtonPress, QPoint(200, 300));
+    mouse(*brush, QEvent::MouseMove, QPoint(600, 300));
+    mouse(*brush, QEvent::MouseButtonRelease, QPoint(700, 300));
+    EXPECT_EQ(brush->canvas().strokeCount(), 2u);
 }
 
 TEST_F(Annotation, ForwardedPauseStillReachesTheScreen) {

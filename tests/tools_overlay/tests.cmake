@@ -1,3 +1,5 @@
 # The classroom overlays on private X servers, with and without a
-# compositing manager, checked through the screen capture.
-lumacro3_test_program(test_tools_overlay tools_overlay lumacro_tools lumacro_platform_x11_grabber)
+# compositing manager and a window manager, checked through the screen capture.
+find_package(Qt6 REQUIRED COMPONENTS Test)
+lumacro3_test_program(test_tools_overlay tools_overlay lumacro_tools lumacro_platform_x11_grabber
+  Qt6::Test)
