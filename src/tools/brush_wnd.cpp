@@ -209,9 +209,17 @@ void BrushWnd::commitCurrent() {
     present(area);
 }
 
+// The phone's points are in the screen's pixels; the window draws in Qt's
+// device-independent pixels, which differ on a scaled desktop.
+QPoint BrushWnd::fromScreenPixels(int x, int y) const {
+    const qreal ratio = devicePixelRatioF();
+    if (ratio <= 0 || ratio == 1.0) return {x, y};
+    return {qRound(x / ratio), qRound(y / ratio)};
+}
+
 void BrushWnd::forwardedPointer(const core::ForwardedPointer& pointer) {
     if (!QWidget::isVisible()) return;
-    const QPoint at(pointer.x, pointer.y);
+    const QPoint at = fromScreenPixels(pointer.x, pointer.y);
     if (pointer.isDown) {
         fadeTimer_.stop();
         current_.color = opaque(current_.color);
@@ -245,8 +253,8 @@ void BrushWnd::erasePath(const core::StrokeBlock& block) {
     std::vector<QPoint> path;
     path.reserve(count);
     for (size_t i = 0; i < count; ++i)
-        path.emplace_back(core::roundDelta(static_cast<float>(block.points[2 * i])),
-                          core::roundDelta(static_cast<float>(block.points[2 * i + 1])));
+        path.push_back(fromScreenPixels(core::roundDelta(static_cast<float>(block.points[2 * i])),
+                                        core::roundDelta(static_cast<float>(block.points[2 * i + 1]))));
     const double width = std::clamp(2.0 * block.pointRadius, 0.0, 4096.0);
     canvas_.setCloseButtonShown(!link_.mirroring());
     canvas_.erase(path, static_cast<int>(width));
@@ -374,6 +382,7 @@ void BrushWnd::fadeTick() {
         fadeAngle_ = 0;
         present(strokeBounds(current_));
         current_.points.clear();
+        current_.color = opaque(current_.color);  // the next stroke starts solid
         return;
     }
     present(strokeBounds(current_));

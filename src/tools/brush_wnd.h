@@ -59,6 +59,7 @@ protected:
 
 private:
     void showNow(bool layered);
+    QPoint fromScreenPixels(int x, int y) const;
     void present(const QRect& area = QRect());
     void presentTail();
     void beginStroke(QPoint at);

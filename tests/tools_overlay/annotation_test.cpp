@@ -7,7 +7,6 @@
 #include "tools/brush_wnd.h"
 
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -27,13 +26,6 @@ void forwardLine(BrushWnd& brush, int x0, int x1, int y) {
     forward(brush, x0, y, true, false);
     for (int x = x0 + 20; x < x1; x += 20) forward(brush, x, y, false, false);
     forward(brush, x1, y, false, true);
-}
-
-void mouse(QWidget& w, QEvent::Type type, QPoint at) {
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent e(type, QPointF(at), w.mapToGlobal(QPointF(at)), button, held, Qt::NoModifier);
-    QApplication::sendEvent(&w, &e);
 }
 
 void key(QWidget& w, Qt::KeyboardModifiers mods) {

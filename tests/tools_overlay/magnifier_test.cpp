@@ -4,7 +4,6 @@
 #include "protocol/message_names.h"
 #include "tools/magnifier_wnd.h"
 
-#include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
@@ -16,13 +15,6 @@ using tools::MagniferWnd;
 namespace {
 
 constexpr QRgb kMagenta = 0xFFFF00FF;
-
-void mouse(QWidget& w, QEvent::Type type, QPoint at) {
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent e(type, QPointF(at), w.mapToGlobal(QPointF(at)), button, held, Qt::NoModifier);
-    QApplication::sendEvent(&w, &e);
-}
 
 // The screen grows around the 20-pixel square at its centre by the factor;
 // the zoom keys arrive on a session thread.

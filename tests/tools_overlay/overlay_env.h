@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QThread>
 #include <QWidget>
@@ -210,6 +211,14 @@ struct Phones {
 inline bool near(QRgb a, QRgb b, int tolerance = 24) {
     return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
            std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+// A left-button mouse event sent straight to the window.
+inline void mouse(QWidget& w, QEvent::Type type, QPoint at) {
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent e(type, QPointF(at), w.mapToGlobal(QPointF(at)), button, held, Qt::NoModifier);
+    QApplication::sendEvent(&w, &e);
 }
 
 inline std::string hex(QRgb c) {

@@ -8,7 +8,6 @@
 #include "tools/spotlight_model.h"
 #include "tools/spotlight_wnd.h"
 
-#include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
@@ -84,13 +83,6 @@ protected:
 // Dark: almost nothing of the screen shows through the shade.
 bool dark(QRgb c) { return qRed(c) < 16 && qGreen(c) < 16 && qBlue(c) < 16; }
 bool yellow(QRgb c) { return qRed(c) > 230 && qGreen(c) > 230 && qBlue(c) < 40; }
-
-void mouse(QWidget& w, QEvent::Type type, QPoint at) {
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent e(type, QPointF(at), w.mapToGlobal(QPointF(at)), button, held, Qt::NoModifier);
-    QApplication::sendEvent(&w, &e);
-}
 
 TEST_P(SpotlightScreen, LitCircleFollowsTheDragAndThePhone) {
     spot->handle(core::UM_SPOT, 1, 0, nullptr);
