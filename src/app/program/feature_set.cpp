@@ -3,6 +3,8 @@
 #include "app/program/gated_record_control.h"
 #include "app/program/screenshot_saver.h"
 #include "capture/screen_capture_service.h"
+#include "core/overlay_flags.h"
+#include "core/pointer_forward.h"
 #include "core/window_messages.h"
 #include "input/presentation_cursor.h"
 #include "input/qt_clipboard.h"
@@ -20,13 +22,43 @@
 #include "stream/session_live_stream.h"
 #include "support/logger.h"
 #include "support/strings.h"
+#include "tools/classroom_tools.h"
 #include "ui/main/command_context.h"
-#include "core/window_messages.h"
 #include "transfer/file_receiver.h"
 
 #include <cstdlib>
 
 namespace app {
+
+namespace {
+
+// The overlays reach the phones through the session server and take their
+// screenshots with the screen grabber the live stream uses.
+tools::ToolsLink classroomToolsLink(net::SessionServer* server, core::Settings* settings,
+                                    core::OverlayFlags* overlay, core::ForwardedPointerSlot* forwarded) {
+    tools::ToolsLink link;
+    link.settings = settings;
+    link.overlay = overlay;
+    link.forwarded = forwarded;
+    if (server) {
+        link.broadcast = [server](const std::string& name, const Json::Value& body) {
+            server->send(name, body, nullptr, 0, -1);
+        };
+        link.controllerTag = [server] { return server->controllerTag(); };
+        link.controllerHeight = [server] { return server->controllerHeight(); };
+    }
+    link.screenshot = [] {
+        auto grabber = platform::makeX11ScreenGrabber();
+        if (!grabber->open()) return QImage();
+        QImage image(grabber->width(), grabber->height(), QImage::Format_RGB32);
+        const bool ok = grabber->grab(image.bits(), static_cast<int>(image.bytesPerLine()), false);
+        grabber->close();
+        return ok ? image : QImage();
+    };
+    return link;
+}
+
+}  // namespace
 
 struct FeatureSet::Impl {
     FeatureSetDeps deps;
@@ -49,6 +81,7 @@ struct FeatureSet::Impl {
     JpegScreenshotSaver screenshot;
     std::unique_ptr<transfer::FileOpener> fileOpener;
     std::unique_ptr<transfer::FileReceiver> files;
+    std::unique_ptr<tools::ClassroomTools> tools;
     bool streamingStopped = false;
 };
 
@@ -106,6 +139,11 @@ void FeatureSet::start() {
     i.files = std::make_unique<transfer::FileReceiver>(transfer::FileReceiverDeps{
         i.deps.server, i.deps.threadPool, i.deps.docDir, i.fileOpener.get(), nullptr, &context.features, {}});
     context.features.files = i.files.get();
+
+    // The classroom overlays, hidden until a phone asks for them.
+    i.tools = std::make_unique<tools::ClassroomTools>(classroomToolsLink(i.deps.server, i.deps.settings,
+                                                                                   i.deps.overlay, i.deps.forwardedPointer));
+    i.tools->fill(context);
 }
 
 void FeatureSet::setHub(core::MainHub* hub) {
@@ -126,7 +164,11 @@ void FeatureSet::setHub(core::MainHub* hub) {
     if (i.files) i.files->setHub(hub);
 }
 
-ui::HubWindows FeatureSet::windows() { return {}; }
+ui::HubWindows FeatureSet::windows() {
+    ui::HubWindows windows;
+    if (impl_->tools) impl_->tools->fill(windows);
+    return windows;
+}
 
 void FeatureSet::forceEncoderClose() {
     if (impl_->encoder) impl_->encoder->forceClose();
@@ -168,9 +210,11 @@ void FeatureSet::stopRemaining() {
         context->features.input = nullptr;
         context->features.screenshot = nullptr;
         context->features.cursors = nullptr;
+        if (i.tools) i.tools->clear(*context);
     }
     i.remoteInput.reset();
     i.remoteRecord.reset();
+    i.tools.reset();
     // The context is freed next; nothing here may reach it from now on.
     i.deps.context = nullptr;
     i.deps.server = nullptr;
