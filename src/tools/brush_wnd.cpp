@@ -41,7 +41,7 @@ QRgb opaque(QRgb color) { return color | 0xFF000000u; }
 
 }  // namespace
 
-BrushWnd::BrushWnd(ToolsLink link) : OverlayWindow(true), link_(std::move(link)) {
+BrushWnd::BrushWnd(ToolsLink link) : ToolWindow(true, std::move(link)) {
     setWindowTitle(QString::fromStdString(support::translate("批注", "BrushWnd")));
     setAttribute(Qt::WA_AcceptTouchEvents);
     setFocusPolicy(Qt::StrongFocus);
@@ -130,8 +130,7 @@ void BrushWnd::showNow(bool layered) {
 }
 
 void BrushWnd::hideOverlay() {
-    if (showPending()) return cancelPendingShow();
-    if (!QWidget::isVisible()) return;
+    if (!beginHide()) return;
     uncover();
     presentTimer_.stop();
     pressing_ = false;
