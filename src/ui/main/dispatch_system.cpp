@@ -45,7 +45,9 @@ void handleFile(const Request& request) {
         else
             unavailable("drawing board", request);
     }
-    withFeature(request.context.features.files, "file receiver", request, [&](auto& files) { files.fileMessage(request.socket, action, m, request.data, request.dataLength); });
+    withFeature(request.context.features.files, "file receiver", request, [&](auto& files) {
+        files.fileMessage(request.socket, action, m, request.data, request.dataLength);
+    });
 }
 
 void handleOpenUrl(const Request& request) {

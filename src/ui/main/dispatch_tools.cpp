@@ -69,7 +69,8 @@ void handleDrawingBoard(const Request& request) {
 
 void handleEditText(const Request& request) {
     const std::string content = request.message[field::content].asString();
-    withFeature(request.context.features.drawingBoard, "drawing board", request, [&](auto& board) { board.setInputText(content); });
+    withFeature(request.context.features.drawingBoard, "drawing board", request,
+                [&](auto& board) { board.setInputText(content); });
 }
 
 void handleGlass(const Request& request) {
@@ -137,7 +138,8 @@ void handlePhotos(const Request& request) {
             urls.push_back(url.asString());
     }
     const int index = m[field::index].asInt();
-    withFeature(request.context.features.photoWall, "photo wall", request, [&](auto& wall) { wall.show(urls, index); });
+    withFeature(request.context.features.photoWall, "photo wall", request,
+                [&](auto& wall) { wall.show(urls, index); });
 }
 
 void handleScreen(const Request& request) {
