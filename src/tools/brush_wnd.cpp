@@ -305,9 +305,7 @@ void BrushWnd::sendTap(QPoint at) {
     QTimer::singleShot(2 * kTapGapMs, this, [click] { click(kTapEvents[2]); });
 }
 
-void BrushWnd::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    const QPoint at = event->position().toPoint();
+void BrushWnd::dragBegin(QPoint at) {
     const bool mirroring = link_.mirroring();
     if (!link_.flags().remoteButtonHeld.load()) {
         pressing_ = true;
@@ -334,9 +332,7 @@ void BrushWnd::mouseMoveEvent(QMouseEvent* event) {
     if (link_.mirroring()) sendPoint(at, false, false);
 }
 
-void BrushWnd::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    const QPoint at = event->position().toPoint();
+void BrushWnd::dragEnd(QPoint at) {
     const bool mirroring = link_.mirroring();
     if (!link_.flags().remoteButtonHeld.load()) {
         pressing_ = false;

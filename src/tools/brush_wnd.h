@@ -48,9 +48,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
+    // Mouse ink; moves are taken straight from the event, since a stroke
+    // begun by the phone's pointer also follows them.
+    void dragBegin(QPoint at) override;
     void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dragEnd(QPoint at) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
 
