@@ -41,7 +41,7 @@ QRgb opaque(QRgb color) { return color | 0xFF000000u; }
 
 }  // namespace
 
-BrushWnd::BrushWnd(ToolsLink link) : OverlayWindow(true), link_(std::move(link)) {
+BrushWnd::BrushWnd(ToolsLink link) : ToolWindow(true, std::move(link)) {
     setWindowTitle(QString::fromStdString(support::translate("批注", "BrushWnd")));
     setAttribute(Qt::WA_AcceptTouchEvents);
     setFocusPolicy(Qt::StrongFocus);
@@ -130,8 +130,7 @@ void BrushWnd::showNow(bool layered) {
 }
 
 void BrushWnd::hideOverlay() {
-    if (showPending()) return cancelPendingShow();
-    if (!QWidget::isVisible()) return;
+    if (!beginHide()) return;
     uncover();
     presentTimer_.stop();
     pressing_ = false;
@@ -306,9 +305,7 @@ void BrushWnd::sendTap(QPoint at) {
     QTimer::singleShot(2 * kTapGapMs, this, [click] { click(kTapEvents[2]); });
 }
 
-void BrushWnd::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    const QPoint at = event->position().toPoint();
+void BrushWnd::dragBegin(QPoint at) {
     const bool mirroring = link_.mirroring();
     if (!link_.flags().remoteButtonHeld.load()) {
         pressing_ = true;
@@ -335,9 +332,7 @@ void BrushWnd::mouseMoveEvent(QMouseEvent* event) {
     if (link_.mirroring()) sendPoint(at, false, false);
 }
 
-void BrushWnd::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    const QPoint at = event->position().toPoint();
+void BrushWnd::dragEnd(QPoint at) {
     const bool mirroring = link_.mirroring();
     if (!link_.flags().remoteButtonHeld.load()) {
         pressing_ = false;

@@ -5,9 +5,7 @@
 
 #include "core/pointer_forward.h"
 #include "tools/ink_canvas.h"
-#include "tools/overlay_window.h"
-#include "tools/tools_link.h"
-#include "ui/main/hub_windows.h"
+#include "tools/tool_window.h"
 
 #include <QTimer>
 
@@ -15,13 +13,12 @@ class QTouchEvent;
 
 namespace tools {
 
-class BrushWnd : public OverlayWindow, public ui::HubWindow {
+class BrushWnd : public ToolWindow {
 public:
     explicit BrushWnd(ToolsLink link);
     ~BrushWnd() override;
 
     // Hub messages (UM_BRUSH).
-    bool isVisible() override { return QWidget::isVisible() || showPending(); }
     void showWindow() override { showOverlay(); }
     void hideWindow() override { hideOverlay(); }
     void handle(uint32_t message, int64_t wParam, int64_t lParam,
@@ -51,9 +48,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
+    // Mouse ink; moves are taken straight from the event, since a stroke
+    // begun by the phone's pointer also follows them.
+    void dragBegin(QPoint at) override;
     void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dragEnd(QPoint at) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
 
@@ -71,7 +70,6 @@ private:
     void sendTap(QPoint at);
     void touch(QTouchEvent* event);
 
-    ToolsLink link_;
     InkCanvas canvas_;
     QImage closeButton_;
     Stroke current_;

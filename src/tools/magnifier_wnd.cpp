@@ -12,7 +12,7 @@
 
 namespace tools {
 
-MagniferWnd::MagniferWnd(ToolsLink link) : OverlayWindow(false), link_(std::move(link)) {
+MagniferWnd::MagniferWnd(ToolsLink link) : ToolWindow(false, std::move(link)) {
     setWindowTitle(QString::fromStdString(support::translate("放大镜", "MagniferWnd")));
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::BlankCursor);
@@ -24,9 +24,7 @@ MagniferWnd::~MagniferWnd() {
 }
 
 void MagniferWnd::showGlass() {
-    if (QWidget::isVisible() || showPending()) return;
-    // Its screenshot must not show the overlay it replaces.
-    if (!deferShow([this] { showNow(); })) showNow();
+    showOnce([this] { showNow(); });
 }
 
 void MagniferWnd::showNow() {
@@ -51,11 +49,10 @@ void MagniferWnd::showNow() {
 }
 
 void MagniferWnd::hideGlass() {
-    if (showPending()) return cancelPendingShow();
-    if (!QWidget::isVisible()) return;
+    if (!beginHide()) return;
     shown_ = false;
     uncover();
-    dragging_ = false;
+    stopDrag();
     link_.sendState(protocol::MsgGlassState, false);
     link_.flags().magnifierActive = false;
     link_.flags().annotationForwarding = false;
@@ -108,16 +105,12 @@ void MagniferWnd::paintEvent(QPaintEvent*) {
     p.drawImage(rect(), screenshot_, QRect(vx - sw / 2, vy - sh / 2, sw, sh));
 }
 
-void MagniferWnd::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    dragStart_ = event->position().toPoint();
+void MagniferWnd::dragBegin(QPoint at) {
+    dragStart_ = at;
     savedView_ = view();
-    dragging_ = true;
 }
 
-void MagniferWnd::mouseMoveEvent(QMouseEvent* event) {
-    if (!dragging_) return;
-    const QPoint at = event->position().toPoint();
+void MagniferWnd::dragTo(QPoint at) {
     {
         // The picture follows the hand.
         std::lock_guard<std::mutex> lock(mutex_);
@@ -126,10 +119,6 @@ void MagniferWnd::mouseMoveEvent(QMouseEvent* event) {
         clampView();
     }
     update();
-}
-
-void MagniferWnd::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) dragging_ = false;
 }
 
 }  // namespace tools

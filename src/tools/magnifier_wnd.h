@@ -4,9 +4,7 @@
 #pragma once
 
 #include "core/features.h"
-#include "tools/overlay_window.h"
-#include "tools/tools_link.h"
-#include "ui/main/hub_windows.h"
+#include "tools/tool_window.h"
 
 #include <QImage>
 
@@ -15,13 +13,12 @@
 
 namespace tools {
 
-class MagniferWnd : public OverlayWindow, public ui::HubWindow, public core::Magnifier {
+class MagniferWnd : public ToolWindow, public core::Magnifier {
 public:
     explicit MagniferWnd(ToolsLink link);
     ~MagniferWnd() override;
 
     // Hub (UM_GLASS: the hub calls show or hide).
-    bool isVisible() override { return QWidget::isVisible() || showPending(); }
     void showWindow() override { showGlass(); }
     void hideWindow() override { hideGlass(); }
     void handle(uint32_t, int64_t wParam, int64_t, std::unique_ptr<core::HeapBlock>) override {
@@ -42,22 +39,20 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    // Dragging pans the picture.
+    void dragBegin(QPoint at) override;
+    void dragTo(QPoint at) override;
 
 private:
     void showNow();
     void clampView();  // with mutex_ held
 
-    ToolsLink link_;
     QImage screenshot_;
     std::atomic<bool> shown_{false};
     mutable std::mutex mutex_;  // factor, view and size, shared with zoom()
     float factor_ = kMinFactor;
     int viewX_ = 0, viewY_ = 0;
     int width_ = 0, height_ = 0;
-    bool dragging_ = false;
     QPoint dragStart_;
     QPoint savedView_;
 };

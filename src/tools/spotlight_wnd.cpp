@@ -12,7 +12,7 @@
 
 namespace tools {
 
-SpotlightWnd::SpotlightWnd(ToolsLink link) : OverlayWindow(true), link_(std::move(link)) {
+SpotlightWnd::SpotlightWnd(ToolsLink link) : ToolWindow(true, std::move(link)) {
     setWindowTitle(QString::fromStdString(support::translate("聚光灯", "SpotlightWnd")));
     setCursor(Qt::BlankCursor);
 }
@@ -52,9 +52,7 @@ void SpotlightWnd::handle(uint32_t message, int64_t wParam, int64_t lParam,
 }
 
 void SpotlightWnd::showSpot() {
-    if (QWidget::isVisible() || showPending()) return;
-    // Its screenshot must not show the overlay it replaces.
-    if (!deferShow([this] { showNow(); })) showNow();
+    showOnce([this] { showNow(); });
 }
 
 void SpotlightWnd::showNow() {
@@ -71,10 +69,9 @@ void SpotlightWnd::showNow() {
 }
 
 void SpotlightWnd::hideSpot() {
-    if (showPending()) return cancelPendingShow();
-    if (!QWidget::isVisible()) return;
+    if (!beginHide()) return;
     uncover();
-    dragging_ = false;
+    stopDrag();
     link_.sendState(protocol::MsgSpotState, false);
     link_.flags().spotlightActive = false;
     screenshot_ = QImage();
@@ -112,22 +109,8 @@ void SpotlightWnd::paintEvent(QPaintEvent*) {
     p.drawPath(lit);
 }
 
-void SpotlightWnd::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    dragging_ = true;
-    model_.moveTo(event->position().toPoint());
-}
-
-void SpotlightWnd::mouseMoveEvent(QMouseEvent* event) {
-    if (!dragging_) return;
-    model_.moveTo(event->position().toPoint());
-    redraw();
-}
-
-void SpotlightWnd::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    model_.moveTo(event->position().toPoint());
-    dragging_ = false;
+void SpotlightWnd::dragTo(QPoint at) {
+    model_.moveTo(at);
     redraw();
 }
 

@@ -3,22 +3,19 @@
 // the screen under it enlarged twice.
 #pragma once
 
-#include "tools/overlay_window.h"
 #include "tools/spotlight_model.h"
-#include "tools/tools_link.h"
-#include "ui/main/hub_windows.h"
+#include "tools/tool_window.h"
 
 #include <QImage>
 
 namespace tools {
 
-class SpotlightWnd : public OverlayWindow, public ui::HubWindow {
+class SpotlightWnd : public ToolWindow {
 public:
     explicit SpotlightWnd(ToolsLink link);
     ~SpotlightWnd() override;
 
     // Hub messages (UM_SPOT).
-    bool isVisible() override { return QWidget::isVisible() || showPending(); }
     void showWindow() override { showSpot(); }
     void hideWindow() override { hideSpot(); }
     void handle(uint32_t message, int64_t wParam, int64_t lParam,
@@ -36,19 +33,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    // The lit area follows the mouse while the left button is down.
+    void dragBegin(QPoint at) override { model_.moveTo(at); }
+    void dragTo(QPoint at) override;
+    void dragEnd(QPoint at) override { dragTo(at); }
 
 private:
     void showNow();
     void redraw();
 
-    ToolsLink link_;
     SpotlightModel model_;
     QImage screenshot_;
     bool layered_ = true;
-    bool dragging_ = false;
 };
 
 }  // namespace tools

@@ -75,7 +75,9 @@ TEST_F(DispatchTest, SlideShowAttachIsAcceptedAtMostOncePer1001Ms) {
     EXPECT_LE(context.lastPptAttach, after);
     const int64_t stamp = context.lastPptAttach;
     dispatch(msg::MsgPPT, R"({"action":0})");
-    if (support::gettime2() - stamp <= 1000) EXPECT_EQ(attached, 4);
+    if (support::gettime2() - stamp <= 1000) {
+        EXPECT_EQ(attached, 4);
+    }
 }
 
 TEST_F(DispatchTest, RecorderCommandsAndTheStatesTheDispatcherReports) {

@@ -46,6 +46,13 @@ void post(const Request& request, uint32_t message, int64_t wParam, int64_t lPar
           std::unique_ptr<core::HeapBlock> block = nullptr);
 // Logs "<feature> not available: <class>".
 void unavailable(const char* feature, const Request& request);
+// Calls `call` with the feature, or logs it as unavailable when it is missing.
+template <typename Feature, typename Call>
+void withFeature(Feature* feature, const char* name, const Request& request, Call&& call) {
+    if (!feature)
+        return unavailable(name, request);
+    call(*feature);
+}
 // Broadcasts a message with one integer "state" to every session.
 void broadcastState(CommandContext& context, const char* className, int state);
 // The array member `name`: null when absent, FieldError when not an array.

@@ -24,6 +24,11 @@ Pointer readPointer(const Json::Value& message) {
 
 constexpr int kMouseMove = 4;
 
+template <typename Call>
+void withInput(const Request& request, Call&& call) {
+    withFeature(request.context.features.input, "input", request, call);
+}
+
 }  // namespace
 
 void handleMouseEvent(const Request& request) {
@@ -40,34 +45,22 @@ void handleMouseEvent(const Request& request) {
             return;
         }
     }
-    core::RemoteInput* input = request.context.features.input;
-    if (!input)
-        return unavailable("input", request);
-    input->mouseEvent(p.action, p.absolute, p.dx, p.dy);
+    withInput(request, [&](auto& input) { input.mouseEvent(p.action, p.absolute, p.dx, p.dy); });
 }
 
 void handleMotionEvent(const Request& request) {
     const Pointer p = readPointer(request.message);
-    core::RemoteInput* input = request.context.features.input;
-    if (!input)
-        return unavailable("input", request);
-    input->motionEvent(p.action, p.absolute, p.dx, p.dy);
+    withInput(request, [&](auto& input) { input.motionEvent(p.action, p.absolute, p.dx, p.dy); });
 }
 
 void handleRotateEvent(const Request& request) {
     const float degree = request.message[field::degree].asFloat();
-    core::RemoteInput* input = request.context.features.input;
-    if (!input)
-        return unavailable("input", request);
-    input->rotateEvent(degree);
+    withInput(request, [&](auto& input) { input.rotateEvent(degree); });
 }
 
 void handleKeyEvent(const Request& request) {
     const int keyCode = request.message[field::keyCode].asInt();
-    core::RemoteInput* input = request.context.features.input;
-    if (!input)
-        return unavailable("input", request);
-    input->keyEvent(keyCode);
+    withInput(request, [&](auto& input) { input.keyEvent(keyCode); });
 }
 
 void handleKeyEventEx(const Request& request) {
@@ -76,26 +69,17 @@ void handleKeyEventEx(const Request& request) {
     const bool shift = m[field::shift].asBool();
     const bool ctrl = m[field::ctrl].asBool();
     const bool alt = m[field::alt].asBool();
-    core::RemoteInput* input = request.context.features.input;
-    if (!input)
-        return unavailable("input", request);
-    input->keyEventEx(keyCode, shift, ctrl, alt);
+    withInput(request, [&](auto& input) { input.keyEventEx(keyCode, shift, ctrl, alt); });
 }
 
 void handleInputText(const Request& request) {
     const std::string text = request.message[field::text].asString();
-    core::RemoteInput* input = request.context.features.input;
-    if (!input)
-        return unavailable("input", request);
-    input->inputText(text);
+    withInput(request, [&](auto& input) { input.inputText(text); });
 }
 
 void handleVolume(const Request& request) {
     const int volume = request.message[field::volume].asInt();
-    core::RemoteInput* input = request.context.features.input;
-    if (!input)
-        return unavailable("input", request);
-    input->setVolume(volume);
+    withInput(request, [&](auto& input) { input.setVolume(volume); });
 }
 
 }  // namespace ui::dispatch

@@ -25,10 +25,8 @@ bool isReadableFile(const std::string& path) {
 
 void handleLive(const Request& request) {
     const int action = request.message[field::action].asInt();
-    core::LiveStream* live = request.context.features.liveStream;
-    if (!live)
-        return unavailable("live stream", request);
-    live->liveRequest(request.socket, action);
+    withFeature(request.context.features.liveStream, "live stream", request,
+                [&](auto& live) { live.liveRequest(request.socket, action); });
 }
 
 void handleLiveOpen(const Request& request) {
@@ -45,10 +43,8 @@ void handleLiveData(const Request& request) {
     // Flags of 2 and above mark data that is not video.
     if (request.message[field::flag].asInt() >= 2)
         return;
-    core::LiveView* view = request.context.features.liveView;
-    if (!view)
-        return unavailable("live view", request);
-    view->videoData(request.data, request.dataLength);
+    withFeature(request.context.features.liveView, "live view", request,
+                [&](auto& view) { view.videoData(request.data, request.dataLength); });
 }
 
 void handleLiveClose(const Request& request) {
@@ -59,24 +55,19 @@ void handleLiveClose(const Request& request) {
 void handleAudioPlayStart(const Request& request) {
     const int channels = request.message[field::channels].asInt();
     const int sampleRate = request.message[field::sampleRate].asInt();
-    core::PhoneAudio* audio = request.context.features.phoneAudio;
-    if (!audio)
-        return unavailable("phone audio", request);
-    audio->start(channels, sampleRate, request.data, request.dataLength);
+    withFeature(request.context.features.phoneAudio, "phone audio", request, [&](auto& audio) {
+        audio.start(channels, sampleRate, request.data, request.dataLength);
+    });
 }
 
 void handleAudioPlayData(const Request& request) {
-    core::PhoneAudio* audio = request.context.features.phoneAudio;
-    if (!audio)
-        return unavailable("phone audio", request);
-    audio->data(request.data, request.dataLength);
+    withFeature(request.context.features.phoneAudio, "phone audio", request,
+                [&](auto& audio) { audio.data(request.data, request.dataLength); });
 }
 
 void handleAudioPlayStop(const Request& request) {
-    core::PhoneAudio* audio = request.context.features.phoneAudio;
-    if (!audio)
-        return unavailable("phone audio", request);
-    audio->stop();
+    withFeature(request.context.features.phoneAudio, "phone audio", request,
+                [&](auto& audio) { audio.stop(); });
 }
 
 void handleMediaPlay(const Request& request) {
@@ -168,10 +159,8 @@ void handleMediaRecord(const Request& request) {
 }
 
 void handleVoiceData(const Request& request) {
-    core::Recorder* recorder = request.context.features.recorder;
-    if (!recorder)
-        return unavailable("recorder", request);
-    recorder->voiceData(request.data, request.dataLength);
+    withFeature(request.context.features.recorder, "recorder", request,
+                [&](auto& recorder) { recorder.voiceData(request.data, request.dataLength); });
 }
 
 }  // namespace ui::dispatch

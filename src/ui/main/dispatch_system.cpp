@@ -45,10 +45,9 @@ void handleFile(const Request& request) {
         else
             unavailable("drawing board", request);
     }
-    core::FileReceiver* files = request.context.features.files;
-    if (!files)
-        return unavailable("file receiver", request);
-    files->fileMessage(request.socket, action, m, request.data, request.dataLength);
+    withFeature(request.context.features.files, "file receiver", request, [&](auto& files) {
+        files.fileMessage(request.socket, action, m, request.data, request.dataLength);
+    });
 }
 
 void handleOpenUrl(const Request& request) {

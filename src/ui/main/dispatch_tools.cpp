@@ -69,10 +69,8 @@ void handleDrawingBoard(const Request& request) {
 
 void handleEditText(const Request& request) {
     const std::string content = request.message[field::content].asString();
-    core::DrawingBoard* board = request.context.features.drawingBoard;
-    if (!board)
-        return unavailable("drawing board", request);
-    board->setInputText(content);
+    withFeature(request.context.features.drawingBoard, "drawing board", request,
+                [&](auto& board) { board.setInputText(content); });
 }
 
 void handleGlass(const Request& request) {
@@ -140,10 +138,8 @@ void handlePhotos(const Request& request) {
             urls.push_back(url.asString());
     }
     const int index = m[field::index].asInt();
-    core::PhotoWall* wall = request.context.features.photoWall;
-    if (!wall)
-        return unavailable("photo wall", request);
-    wall->show(urls, index);
+    withFeature(request.context.features.photoWall, "photo wall", request,
+                [&](auto& wall) { wall.show(urls, index); });
 }
 
 void handleScreen(const Request& request) {

@@ -25,68 +25,48 @@ bool DrawingBoardBridge::load(const std::string& libraryPath, HubOwner* owner,
         LOGOUT("drawing board library not loaded: %s", dlerror());
         return false;
     }
-    openPainter_ = lookup<OpenPainterFn>(handle_, "openPainter");
-    insertImage_ = lookup<InsertImageFn>(handle_, "insertImage");
-    closePainter_ = lookup<ClosePainterFn>(handle_, "closePainter");
-    setInputText_ = lookup<SetInputTextFn>(handle_, "setInputText");
-    isPainterOpened_ = lookup<IsPainterOpenedFn>(handle_, "isPainterOpened");
-    setOwner_ = lookup<SetOwnerFn>(handle_, "setOwner");
-    imageZoom_ = lookup<ImageZoomFn>(handle_, "imageZoom");
-    setLanguage_ = lookup<SetLanguageFn>(handle_, "setLanguage");
-    clearPainter_ = lookup<ClearPainterFn>(handle_, "clearPainter");
-    nextPage_ = lookup<NextPageFn>(handle_, "nextPage");
-    setRotateAngle_ = lookup<SetRotateAngleFn>(handle_, "setRotateAngle");
-    setAnime_ = lookup<SetAnimeFn>(handle_, "setAnime");
-    if (setOwner_) setOwner_(owner, 0, docDir.c_str(), httpPort);
+#define LUMACRO_EXPORT_LOOKUP(type, name) fn_.name = lookup<type>(handle_, #name);
+    LUMACRO_DRAWING_BOARD_EXPORTS(LUMACRO_EXPORT_LOOKUP)
+#undef LUMACRO_EXPORT_LOOKUP
+    if (fn_.setOwner) fn_.setOwner(owner, 0, docDir.c_str(), httpPort);
     LOGOUT("drawing board library loaded: %s", libraryPath.c_str());
     return true;
 }
 
 void DrawingBoardBridge::unload() {
     if (!handle_) return;
-    openPainter_ = nullptr;
-    insertImage_ = nullptr;
-    closePainter_ = nullptr;
-    setInputText_ = nullptr;
-    isPainterOpened_ = nullptr;
-    setOwner_ = nullptr;
-    imageZoom_ = nullptr;
-    setLanguage_ = nullptr;
-    clearPainter_ = nullptr;
-    nextPage_ = nullptr;
-    setRotateAngle_ = nullptr;
-    setAnime_ = nullptr;
+    fn_ = Exports{};
     dlclose(handle_);
     handle_ = nullptr;
 }
 
 void DrawingBoardBridge::openPainter() {
-    if (openPainter_) openPainter_();
+    if (fn_.openPainter) fn_.openPainter();
 }
 void DrawingBoardBridge::insertImage(const std::string& path) {
-    if (insertImage_) insertImage_(path.c_str());
+    if (fn_.insertImage) fn_.insertImage(path.c_str());
 }
 void DrawingBoardBridge::closePainter() {
-    if (closePainter_) closePainter_();
+    if (fn_.closePainter) fn_.closePainter();
 }
 void DrawingBoardBridge::clearPainter() {
-    if (clearPainter_) clearPainter_();
+    if (fn_.clearPainter) fn_.clearPainter();
 }
 void DrawingBoardBridge::imageZoom(int zoomIn) {
-    if (imageZoom_) imageZoom_(zoomIn ? 1 : 0);
+    if (fn_.imageZoom) fn_.imageZoom(zoomIn ? 1 : 0);
 }
 void DrawingBoardBridge::nextPage(int forward) {
-    if (nextPage_) nextPage_(forward ? 1 : 0);
+    if (fn_.nextPage) fn_.nextPage(forward ? 1 : 0);
 }
-bool DrawingBoardBridge::isOpened() { return isPainterOpened_ && isPainterOpened_() != 0; }
+bool DrawingBoardBridge::isOpened() { return fn_.isPainterOpened && fn_.isPainterOpened() != 0; }
 void DrawingBoardBridge::setRotateAngle(float degrees) {
-    if (setRotateAngle_) setRotateAngle_(degrees);
+    if (fn_.setRotateAngle) fn_.setRotateAngle(degrees);
 }
 void DrawingBoardBridge::setInputText(const std::string& utf8) {
-    if (setInputText_) setInputText_(utf8.c_str());
+    if (fn_.setInputText) fn_.setInputText(utf8.c_str());
 }
 void DrawingBoardBridge::setAnime(int effect) {
-    if (setAnime_) setAnime_(effect);
+    if (fn_.setAnime) fn_.setAnime(effect);
 }
 
 }  // namespace ui

@@ -40,19 +40,24 @@ public:
     static constexpr const char* kLibraryName = "libSketchpad4.so";
 
 private:
+    // The library's exports: pointer type and exported name. One list fills
+    // the table on load and clears it on unload.
+#define LUMACRO_DRAWING_BOARD_EXPORTS(X)                                          \
+    X(OpenPainterFn, openPainter) X(InsertImageFn, insertImage)                 \
+    X(ClosePainterFn, closePainter) X(SetInputTextFn, setInputText)             \
+    X(IsPainterOpenedFn, isPainterOpened) X(SetOwnerFn, setOwner)               \
+    X(ImageZoomFn, imageZoom) X(SetLanguageFn, setLanguage)                     \
+    X(ClearPainterFn, clearPainter) X(NextPageFn, nextPage)                     \
+    X(SetRotateAngleFn, setRotateAngle) X(SetAnimeFn, setAnime)
+
+    struct Exports {
+#define LUMACRO_EXPORT_MEMBER(type, name) type name = nullptr;
+        LUMACRO_DRAWING_BOARD_EXPORTS(LUMACRO_EXPORT_MEMBER)
+#undef LUMACRO_EXPORT_MEMBER
+    };
+
     void* handle_ = nullptr;
-    OpenPainterFn openPainter_ = nullptr;
-    InsertImageFn insertImage_ = nullptr;
-    ClosePainterFn closePainter_ = nullptr;
-    SetInputTextFn setInputText_ = nullptr;
-    IsPainterOpenedFn isPainterOpened_ = nullptr;
-    SetOwnerFn setOwner_ = nullptr;
-    ImageZoomFn imageZoom_ = nullptr;
-    SetLanguageFn setLanguage_ = nullptr;
-    ClearPainterFn clearPainter_ = nullptr;
-    NextPageFn nextPage_ = nullptr;
-    SetRotateAngleFn setRotateAngle_ = nullptr;
-    SetAnimeFn setAnime_ = nullptr;
+    Exports fn_;
 };
 
 }  // namespace ui
