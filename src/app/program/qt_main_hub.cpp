@@ -44,11 +44,13 @@ struct HubEvent : QEvent {
     // A send() whose event is dropped (hub gone) must not leave its caller waiting.
     ~HubEvent() override { release(); }
     void release() {
-        if (!waiter) return;
-        std::lock_guard<std::mutex> lock(waiter->mutex);
-        waiter->finished = true;
-        waiter->done.notify_all();
-        waiter.reset();
+        // The local reference keeps the waiter (and its mutex) alive until the
+        // lock is released: the sender may already have given up and dropped its own.
+        std::shared_ptr<SendWaiter> w = std::move(waiter);
+        if (!w) return;
+        std::lock_guard<std::mutex> lock(w->mutex);
+        w->finished = true;
+        w->done.notify_all();
     }
     uint32_t message;
     int64_t wParam;
