@@ -247,6 +247,8 @@ TEST_P(OverlayStream, LiveStreamAndRecordingShowInkAndSpotlight) {
         if (recording.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_FALSE(recording.empty()) << program.log();
+    if (keep) std::filesystem::copy_file(recording, work + "/recording.mp4",
+                                         std::filesystem::copy_options::overwrite_existing);
     std::vector<Picture> pictures;
     for (int i = 0; i < 100 && pictures.empty(); ++i) {
         pictures = decode(recording);
