@@ -81,6 +81,22 @@ TEST_F(HubTest, ControllerLeavingShowsConnectWindowAndClosesItsTools) {
     EXPECT_EQ(hub_->clientAddress(), 0u);
 }
 
+TEST_F(HubTest, ConnectWindowAtStartUpStaysAwayOnceTheControllerIsIn) {
+    // The connect window comes up shortly after start-up, unless a
+    // controller connected within that delay: the window would cover its
+    // overlays.
+    settings_.setInt(core::setting::SET, "AUTO_HIDE", 0);
+    makeHub(deps());
+    auto admin = connectPhone(true);
+    ASSERT_EQ(collect(*admin, kStateClasses, 5).size(), 5u);
+    EXPECT_FALSE(spinUntil([&] { return connect_.shows > 0; }, 600));
+    EXPECT_FALSE(connect_.visible);
+
+    // Once it leaves the window comes back.
+    admin->close();
+    EXPECT_TRUE(spinUntil([&] { return connect_.visible; }));
+}
+
 TEST_F(HubTest, ToolsExcludeEachOtherAndBroadcastsReachPhones) {
     makeHub(deps());
     auto admin = connectPhone(true);

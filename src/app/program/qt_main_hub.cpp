@@ -74,7 +74,11 @@ QtMainHub::QtMainHub(HubDependencies deps, QObject* parent) : QObject(parent), d
     connectTimer_.setSingleShot(true);
     networkTimer_.setInterval(10000);
     connect(&mediaTimer_, &QTimer::timeout, this, [this] { mediaTick(); });
-    connect(&connectTimer_, &QTimer::timeout, this, [this] { showConnect(); });
+    // A controlling phone may connect before the start-up delay ends; its
+    // session must not be covered by the connect window it no longer needs.
+    connect(&connectTimer_, &QTimer::timeout, this, [this] {
+        if (!controllerConnected_) showConnect();
+    });
     connect(&networkTimer_, &QTimer::timeout, this, [this] { checkNetwork(); });
 }
 
@@ -307,6 +311,7 @@ void QtMainHub::showConnect() {
 void QtMainHub::clientState(int64_t state, int64_t address) {
     ui::HubWindows& w = deps_.windows;
     if (state == 0) {
+        controllerConnected_ = false;
         clientAddress_ = 0;
         if (w.connect) w.connect->setClientAddress(0);
         if (w.magnifier) w.magnifier->hideWindow();
@@ -319,6 +324,7 @@ void QtMainHub::clientState(int64_t state, int64_t address) {
     }
     clientAddress_ = static_cast<uint32_t>(address);
     if (w.connect) w.connect->setClientAddress(static_cast<uint32_t>(address));
+    if (state == 1) controllerConnected_ = true;
     if (state == 1 && w.connect) w.connect->hideWindow();
     if (deps_.slideBridge && deps_.docDir)
         deps_.slideBridge(deps_.docDir() + "/.temp", std::to_string(support::gettime()));

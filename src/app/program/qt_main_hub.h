@@ -123,6 +123,7 @@ private:
     std::atomic<uint32_t> clientAddress_{0};
     std::atomic<bool> closing_{false};
     bool created_ = false;
+    bool controllerConnected_ = false;  // UI thread only
     bool destroyed_ = false;
     QTimer mediaTimer_;    // 100
     QTimer connectTimer_;  // 101
