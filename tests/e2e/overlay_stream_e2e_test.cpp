@@ -222,12 +222,13 @@ TEST_P(OverlayStream, LiveStreamAndRecordingShowInkAndSpotlight) {
     for (int x = 130; x < 700; x += 30) motion(2, x);
     motion(1, 700);
 
-    // The recording starts while the ink is shown and ends under the spotlight.
-    const auto started = runCommand(phoneCommand("record start"));
-    ASSERT_EQ(started.status, 0) << started.output << program.log();
     const auto ink = livePicture(work + "/ink.h264");
     ASSERT_TRUE(ink);
     expectInk(*ink, "live stream");
+    // The recording starts once the ink is on screen (the live picture shows
+    // it) and ends under the spotlight.
+    const auto started = runCommand(phoneCommand("record start"));
+    ASSERT_EQ(started.status, 0) << started.output << program.log();
 
     m = Json::Value(Json::objectValue), m["action"] = 1;
     send(MsgSpot, m);
