@@ -93,7 +93,11 @@ protected:
         settings_.setInt(core::setting::SET, "AUTO_HIDE", 1);
     }
 
+    // As the program quits: no session thread is inside the dispatcher once
+    // the hub goes.
     void TearDown() override {
+        if (hub_) hub_->stopTakingMessages();
+        context_.gate.close();
         hub_.reset();
         server_->shutdown();
     }
