@@ -2,6 +2,7 @@
 #include "dispatch_fixture.h"
 
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <thread>
 
@@ -147,6 +148,33 @@ TEST(DispatchGate, CloseWaitsForTheDeliveryInsideAndRefusesNewOnes) {
     EXPECT_TRUE(closed.load());
     EXPECT_FALSE(gate.enter());
     gate.close();  // again: nothing inside, returns at once
+}
+
+TEST(DispatchGate, AHeldGateKeepsDeliveriesWaitingUntilOpenOrClose) {
+    ui::DispatchGate gate;
+    gate.hold();
+    std::atomic<int> passed{0};
+    std::thread early([&] {
+        if (gate.enter()) ++passed;
+    });
+    // Still waiting while held: the delivery has not got in.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(passed.load(), 0);
+    gate.open();
+    early.join();
+    EXPECT_EQ(passed.load(), 1);
+
+    // Held again and then closed (quit during start-up): the waiter is
+    // refused instead of waiting for ever.
+    gate.hold();
+    std::thread late([&] {
+        if (gate.enter()) ++passed;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    gate.close();
+    late.join();
+    EXPECT_EQ(passed.load(), 1);
+    EXPECT_EQ(gate.refused(), 1u);
 }
 
 }  // namespace

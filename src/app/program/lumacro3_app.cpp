@@ -257,6 +257,7 @@ void Lumacro3App::startUp() {
 
     // 21. Main window.
     createMainWindow();
+    s.context->gate.open();
     LOGOUT("start-up complete");
 }
 
@@ -328,6 +329,9 @@ void Lumacro3App::startServer() {
     s.context->overlay = &s.overlay;
     AppSettings* values = s.values.get();
     s.context->docDir = [values] { return values->docDir(); };
+    // Sessions may start before the features and the main window exist;
+    // their messages wait until start-up has put everything in place.
+    s.context->gate.hold();
 
     uint32_t address = support::string2ip(s.settings->getString(setting::NET, "bindIp", "0.0.0.0"));
     s.serverStarted = s.server->start(address, s.sessionPort, ui::onSessionEvent, s.context.get());

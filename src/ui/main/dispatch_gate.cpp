@@ -3,7 +3,8 @@
 namespace ui {
 
 DispatchGate::Pass DispatchGate::enter() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    opened_.wait(lock, [this] { return !held_ || closed_; });
     if (closed_) {
         ++refused_;
         return Pass();
@@ -17,9 +18,21 @@ void DispatchGate::leave() {
     if (--inside_ == 0) idle_.notify_all();
 }
 
+void DispatchGate::hold() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = true;
+}
+
+void DispatchGate::open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = false;
+    opened_.notify_all();
+}
+
 void DispatchGate::close() {
     std::unique_lock<std::mutex> lock(mutex_);
     closed_ = true;
+    opened_.notify_all();
     idle_.wait(lock, [this] { return inside_ == 0; });
 }
 

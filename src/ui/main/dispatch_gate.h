@@ -34,7 +34,14 @@ public:
     DispatchGate(const DispatchGate&) = delete;
     DispatchGate& operator=(const DispatchGate&) = delete;
 
+    // Waits while the gate is held (start-up has not finished wiring the
+    // features), then lets the delivery in, or refuses it once closed.
     Pass enter();
+    // Deliveries wait in enter() until open(): the program holds the gate
+    // from before its session server starts until every feature is in place,
+    // so no session thread reads the feature table while it is written.
+    void hold();
+    void open();
     // Refuses every later enter() at once; returns when no delivery is inside.
     // A delivery that waits for the UI thread must be let go by its waiter
     // (the main hub stops serving synchronous sends first).
@@ -48,8 +55,10 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable idle_;
+    std::condition_variable opened_;
     int inside_ = 0;
     bool closed_ = false;
+    bool held_ = false;
     uint64_t refused_ = 0;
 };
 
