@@ -1,4 +1,5 @@
 #include "platform/screen_grabber.h"
+#include "platform/linux/x11_display.h"
 
 #include <X11/Xlib.h>
 
@@ -12,7 +13,7 @@ namespace {
 class X11CursorControl : public CursorControl {
 public:
     ~X11CursorControl() override {
-        if (display_) XCloseDisplay(display_);
+        if (display_) platform::closeX11Display(display_);
     }
 
     bool cursorPosition(int& x, int& y) override {
@@ -33,7 +34,7 @@ public:
 
 private:
     bool connect() {
-        if (!display_) display_ = XOpenDisplay(nullptr);
+        if (!display_) display_ = platform::openX11Display(nullptr);
         return display_ != nullptr;
     }
 

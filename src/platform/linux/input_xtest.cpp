@@ -6,6 +6,7 @@
 // through the virtual-key table; a keysym the keymap lacks is bound to a spare
 // keycode for the press and unbound again a little later, once the clients
 // have had time to look the key up.
+#include "platform/linux/x11_display.h"
 #include "platform/input_injector.h"
 #include "support/clock.h"
 #include "support/logger.h"
@@ -61,7 +62,7 @@ public:
             if (s.keysym != NoSymbol) unbind(s);
         if (pointerHidden_) XFixesShowCursor(dpy_, root_);
         XSync(dpy_, False);
-        XCloseDisplay(dpy_);
+        platform::closeX11Display(dpy_);
     }
 
     size_t sendInput(const InputRecord* records, size_t count) override {
@@ -345,7 +346,7 @@ private:
 }  // namespace
 
 std::unique_ptr<InputInjector> makeXTestInjector(const char* display) {
-    Display* dpy = XOpenDisplay(display && *display ? display : nullptr);
+    Display* dpy = platform::openX11Display(display && *display ? display : nullptr);
     if (!dpy) {
         LOGOUT("input: cannot open the X display");
         return nullptr;
@@ -353,7 +354,7 @@ std::unique_ptr<InputInjector> makeXTestInjector(const char* display) {
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(dpy, &eventBase, &errorBase, &major, &minor)) {
         LOGOUT("input: the X server has no XTEST extension");
-        XCloseDisplay(dpy);
+        platform::closeX11Display(dpy);
         return nullptr;
     }
     return std::make_unique<XTestInjector>(dpy);

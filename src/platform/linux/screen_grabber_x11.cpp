@@ -1,4 +1,5 @@
 #include "platform/screen_grabber.h"
+#include "platform/linux/x11_display.h"
 
 #include "support/logger.h"
 
@@ -117,7 +118,7 @@ public:
 
     bool open() override {
         close();
-        display_ = XOpenDisplay(nullptr);
+        display_ = platform::openX11Display(nullptr);
         if (!display_) {
             LOGOUT("capture: cannot open display %s", XDisplayName(nullptr));
             return false;
@@ -193,7 +194,7 @@ public:
         if (!display_) return;
         closeShm();
         unregisterDisplay(display_);
-        XCloseDisplay(display_);
+        platform::closeX11Display(display_);
         display_ = nullptr;
         picture_ = nullptr;
         pictureStride_ = 0;

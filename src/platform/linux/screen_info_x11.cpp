@@ -1,4 +1,5 @@
 #include "platform/screen_info.h"
+#include "platform/linux/x11_display.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
@@ -10,7 +11,7 @@ class X11ScreenInfo : public ScreenInfo {
 public:
     ScreenSize primaryScreenSize() override {
         ScreenSize size;
-        Display* display = XOpenDisplay(nullptr);
+        Display* display = platform::openX11Display(nullptr);
         if (!display) return size;
         const int screen = DefaultScreen(display);
         size.width = DisplayWidth(display, screen);
@@ -37,7 +38,7 @@ public:
                 XRRFreeScreenResources(res);
             }
         }
-        XCloseDisplay(display);
+        platform::closeX11Display(display);
         return size;
     }
 };
