@@ -241,12 +241,8 @@ int main(int argc, char** argv) {
     if (!only.empty() && only != "raw" && only != "server" && only != "tool")
         bench::fail("--only takes raw, server or tool");
 
-    platform::FakeNetworkAdapters adapters({bench::ipv4(kAddress)});
-    platform::FakeScreenInfo screen;
-    net::SessionServer server(adapters, screen);
-    uint32_t bound = 0;
-    if (!server.start(bound, kPort, onEvent, nullptr))
-        bench::fail("session server did not start on %s:%u", kAddress, unsigned(kPort));
+    bench::BenchServer rig(kAddress, kPort, onEvent, nullptr);
+    net::SessionServer& server = rig.server;
 
     std::vector<std::unique_ptr<phone::PhoneClient>> phones;
     for (int i = 0; i < kPhones; ++i) {

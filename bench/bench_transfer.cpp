@@ -150,12 +150,8 @@ int main(int argc, char** argv) {
     transfer::FileReceiver receiver(std::move(deps));
     gReceiver = &receiver;
 
-    platform::FakeNetworkAdapters adapters({bench::ipv4(kAddress)});
-    platform::FakeScreenInfo screen;
-    net::SessionServer server(adapters, screen);
-    uint32_t bound = 0;
-    if (!server.start(bound, kPort, onEvent, nullptr))
-        bench::fail("session server did not start on %s:%u", kAddress, unsigned(kPort));
+    bench::BenchServer rig(kAddress, kPort, onEvent, nullptr);
+    net::SessionServer& server = rig.server;
     phone::PhoneClient phone;
     bench::connectWatchingPhone(phone, kAddress, kPort, "bench-transfer");
     {
