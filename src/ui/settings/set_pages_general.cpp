@@ -275,7 +275,10 @@ void SetFuncWnd::restoreDefaults() {
     if (deps_.setAutoRun) deps_.setAutoRun(false);
     autoRunBox->setChecked(false);
     const std::string documents = deps_.documentsDir ? deps_.documentsDir() : std::string();
-    folderBox->setText(q(documents + "/" + deps_.product.tag));
+    const std::string folder = documents + "/" + deps_.product.tag;
+    folderBox->setText(q(folder));
+    // Stored also when the box showed that folder already (no change then).
+    store().setString(SET, "DOC_DIR", folder);
     brushBox->setEditText(QString::number(kDefaultBrushSize));
     frameRateList->setCurrentIndex(0);
 }
