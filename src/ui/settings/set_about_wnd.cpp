@@ -31,8 +31,8 @@ SetAboutWnd::SetAboutWnd(SettingsDeps& deps, SetWnd* window) : SettingsPage(deps
     helpLabel = new QLabel(q(info.help), this);
     versionLabel = new QLabel(q(programVersion()), this);
     for (QLabel* l : {commentLabel, copyrightLabel, helpLabel}) l->setWordWrap(true);
-    webLink = new QLabel(q("<a>" + info.web + "</a>"), this);
-    updateLink = new QLabel(qtr("<a>检查更新</a>"), this);
+    webLink = link("<a>" + info.web + "</a>");
+    updateLink = link(tr("<a>检查更新</a>"));
     followLabel = new QLabel(qtr("关注我们"), this);
     picture = new widgets::CImageStatic(this);
 

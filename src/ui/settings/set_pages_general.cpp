@@ -82,14 +82,13 @@ SetMainWnd::SetMainWnd(SettingsDeps& deps, SetWnd* window) : SettingsPage(deps, 
     scanHint = new QLabel(qtr("用客户端扫描左侧二维码，进行连接"), scan);
     scanHint->setWordWrap(true);
     setTextColour(scanHint, kBlue);
-    helpLink = new QLabel(qtr("<a>连接不上？</a>"), scan);
-    helpLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    helpLink = link(tr("<a>连接不上？</a>"));
     texts->addStretch(1);
     texts->addWidget(productLabel);
     texts->addWidget(scanHint);
     texts->addWidget(helpLink);
     texts->addStretch(1);
-    scanRow->addWidget(code);
+    scanRow->addWidget(framed(code));
     scanRow->addSpacing(12);
     scanRow->addLayout(texts, 1);
     page->addWidget(scan);

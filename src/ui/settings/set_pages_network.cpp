@@ -19,6 +19,12 @@ namespace {
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
 
+// A code and the white frame around it.
+void showCode(widgets::CQRStatic* code, bool visible) {
+    code->setVisible(visible);
+    code->parentWidget()->setVisible(visible);
+}
+
 int scaled(const SettingsDeps& deps, int value) {
     return static_cast<int>(value * (deps.uiScale > 0 ? deps.uiScale : 1.0));
 }
@@ -93,7 +99,7 @@ SetDownWnd::SetDownWnd(SettingsDeps& deps, SetWnd* window) : SettingsPage(deps, 
         code->setFixedSize(side, side);
         caption = new QLabel(QString::fromLatin1(name), this);
         caption->setAlignment(Qt::AlignHCenter);
-        box->addWidget(code, 0, Qt::AlignHCenter);
+        box->addWidget(framed(code), 0, Qt::AlignHCenter);
         box->addWidget(caption);
         box->addStretch(1);
         row->addLayout(box);
@@ -105,13 +111,13 @@ SetDownWnd::SetDownWnd(SettingsDeps& deps, SetWnd* window) : SettingsPage(deps, 
     std::string android = deps_.product.androidUrl;
     if (android.empty() && deps_.apkShareUrl) android = deps_.apkShareUrl();
     if (android.empty()) {
-        androidCode->hide();
+        showCode(androidCode, false);
         androidLabel->hide();
     } else {
         androidCode->setText(android);
     }
     if (deps_.product.iosUrl.empty()) {
-        iosCode->hide();
+        showCode(iosCode, false);
         iosLabel->hide();
     } else {
         iosCode->setText(deps_.product.iosUrl);
@@ -131,18 +137,18 @@ SetShareWnd::SetShareWnd(SettingsDeps& deps, SetWnd* window) : SettingsPage(deps
     code->setFixedSize(side, side);
     addressLabel = new QLabel(this);
     addressLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    addressLabel->setWordWrap(true);
+    addressLabel->setAlignment(Qt::AlignHCenter);
     page->addWidget(hint);
     page->addWidget(fileBox);
     page->addSpacing(scaled(deps_, 8));
-    page->addWidget(code, 0, Qt::AlignHCenter);
-    page->addWidget(addressLabel, 0, Qt::AlignHCenter);
+    page->addWidget(framed(code), 0, Qt::AlignHCenter);
+    page->addWidget(addressLabel);
     page->addStretch(1);
 
     const std::string docDir = deps_.docDir ? deps_.docDir() : std::string();
     const transfer::SharePreparation share = transfer::prepareShare(store(), deps_.currentDir, docDir);
     if (share.shared.empty() || !share.publish) {
-        code->hide();
+        showCode(code, false);
     } else {
         fileBox->setText(q(share.shared));
         publishShare(share.shared);
@@ -170,7 +176,7 @@ void SetShareWnd::publishShare(const std::string& path) {
     code->clear();
     code->setText(url);
     addressLabel->setText(q(url));
-    code->show();
+    showCode(code, true);
     code->update();
 }
 

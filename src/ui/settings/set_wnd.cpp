@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -87,6 +88,32 @@ void SettingsPage::restart() {
 QGroupBox* SettingsPage::group(const char* title) { return new QGroupBox(qtr(title), this); }
 
 QLabel* SettingsPage::label(const char* text) { return new QLabel(qtr(text), this); }
+
+QLabel* SettingsPage::link(const std::string& text) {
+    // Qt reports a click only on an anchor with a target.
+    QString rich = QString::fromStdString(text).toHtmlEscaped();
+    rich.replace(QStringLiteral("&lt;a&gt;"), QStringLiteral("<a href=\"#\">"));
+    rich.replace(QStringLiteral("&lt;/a&gt;"), QStringLiteral("</a>"));
+    auto* l = new QLabel(rich, this);
+    l->setTextFormat(Qt::RichText);
+    l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    return l;
+}
+
+QWidget* SettingsPage::framed(QWidget* code) {
+    auto* frame = new QWidget(this);
+    frame->setAutoFillBackground(true);
+    QPalette p = frame->palette();
+    p.setColor(QPalette::Window, Qt::white);
+    frame->setPalette(p);
+    auto* box = new QVBoxLayout(frame);
+    const int quiet = static_cast<int>(12 * (deps_.uiScale > 0 ? deps_.uiScale : 1.0));
+    box->setContentsMargins(quiet, quiet, quiet, quiet);
+    code->setParent(frame);
+    box->addWidget(code);
+    frame->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return frame;
+}
 
 BrowseBox::BrowseBox(Kind kind, QString filter, QWidget* parent)
     : QWidget(parent), kind_(kind), filter_(std::move(filter)) {

@@ -38,6 +38,10 @@ protected:
 
     QGroupBox* group(const char* title);
     QLabel* label(const char* text);
+    // A clickable label of a "<a>...</a>" text.
+    QLabel* link(const std::string& text);
+    // The code inside a white frame: the quiet zone a phone's camera needs.
+    QWidget* framed(QWidget* code);
 
     SettingsDeps& deps_;
     SetWnd* window_;
