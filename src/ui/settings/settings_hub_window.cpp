@@ -49,7 +49,9 @@ SettingsHubWindow::~SettingsHubWindow() {
 }
 
 void SettingsHubWindow::open() {
-    if (window_) {
+    // A window that was closed is on its way out (deleted later): a new one
+    // is made then.
+    if (window_ && window_->isVisible()) {
         window_->show();
         window_->raise();
         window_->activateWindow();
