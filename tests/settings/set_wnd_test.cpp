@@ -11,6 +11,8 @@
 #include "ui/settings/settings_hub_window.h"
 #include "ui/widgets/qr_static.h"
 
+#include <QPointer>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -299,4 +301,24 @@ TEST_F(SetWndTest, HubWindowOpensOneWindowAndClosesIt) {
     EXPECT_FALSE(hub.isVisible());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(hub.window(), nullptr);
+}
+
+TEST_F(SetWndTest, ClosingWhileAQuestionIsOpenWaitsForIt) {
+    SettingsDeps d = deps();
+    d.askYesNo = nullptr;  // the real message box
+    SettingsHubWindow hub(d);
+    hub.open();
+    QPointer<SetWnd> window = hub.window();
+    // A phone becomes ready while the restart question is on screen.
+    QTimer::singleShot(50, [&] { hub.hideWindow(); });
+    window->page<SetMainWnd>()->chooseBindEntry(1);
+    EXPECT_EQ(restarts, 0);  // the dismissed question counts as No
+    EXPECT_EQ(store.getString("NET", "bindIp", ""), "10.0.0.7");
+    ASSERT_FALSE(window.isNull());  // still there for the code that asked
+    EXPECT_FALSE(window->isVisible());
+    for (int i = 0; i < 20 && !window.isNull(); ++i) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    EXPECT_TRUE(window.isNull());
 }

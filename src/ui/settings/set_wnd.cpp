@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTreeWidget>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -26,6 +27,9 @@ constexpr char kContext[] = "SetWnd";
 constexpr char kProgramName[] = "Lumacro3";
 
 std::string trWnd(const char* text) { return support::translate(text, kContext); }
+
+// Short Chinese texts make narrow boxes whose title the window manager cuts.
+void widen(QMessageBox& box) { box.setStyleSheet(QStringLiteral("QLabel { min-width: 220px; }")); }
 
 }  // namespace
 
@@ -48,6 +52,8 @@ bool SettingsPage::ask(const std::string& text) {
                     QMessageBox::NoButton, this);
     QPushButton* yes = box.addButton(QString::fromStdString(trWnd("是(&Y)")), QMessageBox::YesRole);
     box.addButton(QString::fromStdString(trWnd("否(&N)")), QMessageBox::NoRole);
+    widen(box);
+    SetWnd::ModalScope scope(this);
     box.exec();
     return box.clickedButton() == yes;
 }
@@ -58,6 +64,8 @@ void SettingsPage::tell(const std::string& text) {
     QMessageBox box(QMessageBox::Information, QString::fromStdString(title), QString::fromStdString(text),
                     QMessageBox::NoButton, this);
     box.addButton(QString::fromStdString(trWnd("确定")), QMessageBox::AcceptRole);
+    widen(box);
+    SetWnd::ModalScope scope(this);
     box.exec();
 }
 
@@ -66,6 +74,8 @@ void SettingsPage::tellPlain(const std::string& text) {
     QMessageBox box(QMessageBox::Information, QString::fromLatin1(kProgramName), QString::fromStdString(text),
                     QMessageBox::NoButton, this);
     box.addButton(QString::fromStdString(trWnd("确定")), QMessageBox::AcceptRole);
+    widen(box);
+    SetWnd::ModalScope scope(this);
     box.exec();
 }
 
@@ -126,6 +136,7 @@ BrowseBox::BrowseBox(Kind kind, QString filter, QWidget* parent)
     row->addWidget(edit_, 1);
     row->addWidget(button_);
     QObject::connect(button_, &QPushButton::clicked, this, [this] {
+        SetWnd::ModalScope scope(this);
         const QString picked = kind_ == Folder
                                    ? QFileDialog::getExistingDirectory(this, QString(), edit_->text())
                                    : QFileDialog::getOpenFileName(this, QString(), edit_->text(), filter_);
@@ -202,6 +213,29 @@ void SetWnd::showPage(int n) {
     if (pages_.empty()) return;
     const int index = std::clamp(n, 1, static_cast<int>(pages_.size())) - 1;
     for (int i = 0; i < static_cast<int>(pages_.size()); ++i) pages_[i]->setVisible(i == index);
+}
+
+void SetWnd::closeSafely() {
+    if (modalDepth_ == 0) {
+        close();
+        return;
+    }
+    closePending_ = true;
+    hide();
+    for (QDialog* dialog : findChildren<QDialog*>())
+        if (dialog->isVisible()) dialog->reject();
+}
+
+SetWnd::ModalScope::ModalScope(QWidget* inside) : window_(dynamic_cast<SetWnd*>(inside ? inside->window() : nullptr)) {
+    if (window_) ++window_->modalDepth_;
+}
+
+SetWnd::ModalScope::~ModalScope() {
+    if (!window_) return;
+    if (--window_->modalDepth_ == 0 && window_->closePending_) {
+        // Closed from the loop that runs next, once the caller has returned.
+        QTimer::singleShot(0, window_, [w = window_] { w->close(); });
+    }
 }
 
 SettingsPage* SetWnd::visiblePage() const {

@@ -37,6 +37,23 @@ public:
 
     const SettingsDeps& deps() const { return deps_; }
 
+    // Closes the window (it deletes itself). While one of its message boxes
+    // or file dialogs runs, the window hides, those dialogs are dismissed,
+    // and it closes once the last of them has returned: the code that opened
+    // them still runs on the window's pages.
+    void closeSafely();
+    // Marks a message box or file dialog of the pages as running.
+    class ModalScope {
+    public:
+        explicit ModalScope(QWidget* inside);
+        ~ModalScope();
+        ModalScope(const ModalScope&) = delete;
+        ModalScope& operator=(const ModalScope&) = delete;
+
+    private:
+        SetWnd* window_;
+    };
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -47,6 +64,8 @@ private:
     QTreeWidget* tree_ = nullptr;
     QPushButton* closeButton_ = nullptr;
     std::vector<SettingsPage*> pages_;
+    int modalDepth_ = 0;
+    bool closePending_ = false;
 };
 
 // The font family list of the settings texts (Chinese faces included).

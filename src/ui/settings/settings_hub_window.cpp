@@ -43,6 +43,7 @@ SettingsHubWindow::SettingsHubWindow(SettingsDeps deps)
 }
 
 SettingsHubWindow::~SettingsHubWindow() {
+    delete failureBox_.data();
     if (window_) delete window_.data();
     downloader_.reset();
     hotspotWait_.reset();
@@ -68,7 +69,7 @@ void SettingsHubWindow::open() {
 bool SettingsHubWindow::isVisible() { return window_ && window_->isVisible(); }
 
 void SettingsHubWindow::hideWindow() {
-    if (window_) window_->close();  // deletes it
+    if (window_) window_->closeSafely();  // deletes it
 }
 
 void SettingsHubWindow::updateDownloaded(bool ok, const std::string& path) {
@@ -85,9 +86,13 @@ void SettingsHubWindow::updateDownloaded(bool ok, const std::string& path) {
     }
     const std::string text = support::translate("无法下载更新", "Lumacro3");
     if (deps_.tell) return deps_.tell("Lumacro3", text);
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Lumacro3"), QString::fromStdString(text));
-    box.addButton(QString::fromStdString(support::translate("确定", "SetWnd")), QMessageBox::AcceptRole);
-    box.exec();
+    // Not modal: a quit that comes while it shows is not held up by it.
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Lumacro3"), QString::fromStdString(text));
+    box->addButton(QString::fromStdString(support::translate("确定", "SetWnd")), QMessageBox::AcceptRole);
+    box->setAttribute(Qt::WA_DeleteOnClose, true);
+    delete failureBox_.data();
+    failureBox_ = box;
+    box->show();
 }
 
 uint32_t SessionSettingsServer::boundAddress() { return server_.isRunning() ? server_.boundAddress() : 0; }

@@ -48,6 +48,7 @@ private:
     std::unique_ptr<UpdateDownloader> downloader_;
     std::unique_ptr<HotspotAddressWait> hotspotWait_;
     QPointer<SetWnd> window_;
+    QPointer<QWidget> failureBox_;
 };
 
 // The session server and the adapter list as the basic page sees them.
