@@ -188,3 +188,45 @@ TEST_F(ShareTest, NoFileHidesTheCode) {
     SetWnd w(deps());
     EXPECT_TRUE(w.page<SetShareWnd>()->code->isHidden());
 }
+
+TEST(UpdateCheck, AboutPageAsksThenHandsTheInstallerToTheDownload) {
+    widgets_test::qtApp();
+    TempDir dir;
+    writeText(dir / "www/newer.json", R"({"versionName":"99.0.0.0","dir":"http://u.example/setup"})");
+    writeText(dir / "www/same.json", "{\"versionName\":\"" + programVersion() + "\",\"dir\":\"http://u.example\"}");
+    HttpServer http("127.0.0.1", dir / "www");
+    ASSERT_TRUE(http.ok());
+    core::MemorySettings store;
+    settings_test::FakeServer server;
+    SettingsDeps d;
+    d.settings = &store;
+    d.server = &server;
+    d.product.product = "Lumacro3";
+    d.product.id = "abc";
+    std::vector<std::string> told, asked, started;
+    bool answer = false;
+    d.tell = [&](const std::string& title, const std::string& text) { told.push_back(title + "|" + text); };
+    d.askYesNo = [&](const std::string& title, const std::string& text) {
+        asked.push_back(title + "|" + text);
+        return answer;
+    };
+    d.updateDownloading = [] { return false; };
+    d.startUpdateDownload = [&](const std::string& url) { started.push_back(url); };
+
+    d.product.update = http.base() + "same.json";
+    SetWnd same(d);
+    same.page<SetAboutWnd>()->checkUpdate();
+    EXPECT_EQ(told, std::vector<std::string>{"Lumacro3|无可用更新"});
+
+    told.clear();
+    d.product.update = http.base() + "newer.json";
+    SetWnd newer(d);
+    newer.page<SetAboutWnd>()->checkUpdate();  // answered No
+    EXPECT_EQ(asked, std::vector<std::string>{"Lumacro3|确认更新?"});
+    EXPECT_TRUE(told.empty());
+    EXPECT_TRUE(started.empty());
+    answer = true;
+    newer.page<SetAboutWnd>()->checkUpdate();
+    EXPECT_EQ(told, std::vector<std::string>{"Lumacro3|已经开始在后台下载，完成后将升级到 99.0.0.0"});
+    EXPECT_EQ(started, std::vector<std::string>{"http://u.example/setup/abc_v99.0.0.0.deb"});
+}
