@@ -255,5 +255,17 @@ TEST(HubRecord, RoundTripsNegativeAndLargeValues) {
     EXPECT_EQ(r.lParam, INT64_MAX);
 }
 
+TEST_F(HubTest, AnyPhoneBecomingReadyClosesTheSettingsWindow) {
+    FakeWindow settings;
+    app::HubDependencies d = deps();
+    d.windows.settings = &settings;
+    makeHub(std::move(d));
+    settings.visible = true;
+    auto watcher = connectPhone(false);
+    ASSERT_EQ(collect(*watcher, kStateClasses, 5).size(), 5u);
+    EXPECT_FALSE(settings.visible);
+    EXPECT_EQ(settings.log, std::vector<std::string>{"hide"});
+}
+
 }  // namespace
 }  // namespace hubtest

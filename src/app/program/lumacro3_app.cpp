@@ -1,6 +1,8 @@
 #include "app/program/lumacro3_app.h"
 
+#include "app/apk_share.h"
 #include "app/app_settings.h"
+#include "app/autostart.h"
 #include "app/crash_handler.h"
 #include "app/helper_servers.h"
 #include "app/ini_settings.h"
@@ -18,6 +20,7 @@
 #include "core/settings.h"
 #include "core/window_messages.h"
 #include "net/session_server.h"
+#include "platform/hosted_network.h"
 #include "platform/network_adapters.h"
 #include "platform/screen_info.h"
 #include "protocol/constants.h"
@@ -35,6 +38,7 @@
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
 #include "ui/main/drawing_board_bridge.h"
+#include "ui/settings/settings_hub_window.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -116,7 +120,10 @@ struct Lumacro3App::State {
     std::unique_ptr<Integration> integration;
     std::unique_ptr<FeatureSet> features;
     ui::DrawingBoardBridge drawingBoard;
+    std::unique_ptr<platform::HostedNetwork> hostedNetwork;
     std::unique_ptr<ui::welcome::Hotspot> hotspot;
+    std::unique_ptr<ui::settings::SessionSettingsServer> settingsServer;
+    std::unique_ptr<ui::settings::SettingsHubWindow> settingsWindow;
     std::unique_ptr<ui::welcome::SessionServerLink> connectLink;
     std::unique_ptr<ui::welcome::WelcomeHubWindow> connectWindow;
     std::unique_ptr<QtMainHub> hub;
@@ -379,8 +386,12 @@ void Lumacro3App::createMainWindow() {
     deps.settings = s.settings.get();
     deps.adapters = s.adapters.get();
     deps.windows = s.features->windows();
+    createSettingsWindow();
     createConnectWindow();
     deps.windows.connect = s.connectWindow.get();
+    deps.windows.settings = s.settingsWindow.get();
+    ui::settings::SettingsHubWindow* settingsWindow = s.settingsWindow.get();
+    deps.openSettings = [settingsWindow] { settingsWindow->open(); };
     deps.drawingBoard = &s.drawingBoard;
     deps.programDir = s.programDir;
     deps.docDir = s.context->docDir;
@@ -416,7 +427,6 @@ void Lumacro3App::createMainWindow() {
 
 void Lumacro3App::createConnectWindow() {
     State& s = *s_;
-    s.hotspot = ui::welcome::makeUnavailableHotspot(s.serverName);
     // Starting on a new address goes the start-up way and remembers it.
     s.connectLink = std::make_unique<ui::welcome::SessionServerLink>(*s.server, [&s](uint32_t address) {
         if (!s.server->start(address, s.sessionPort, ui::onSessionEvent, s.context.get())) return false;
@@ -434,8 +444,68 @@ void Lumacro3App::createConnectWindow() {
     deps.productName = s.product.product.empty() ? s.product.displayName() : s.product.product;
     AppSettings* values = s.values.get();
     deps.serverName = [values] { return values->serverName(); };
+    ui::settings::SettingsHubWindow* settingsWindow = s.settingsWindow.get();
+    deps.openSettings = [settingsWindow] { settingsWindow->open(); };
     s.connectWindow = std::make_unique<ui::welcome::WelcomeHubWindow>(std::move(deps));
     if (s.serverStarted) ui::welcome::announceConnectCode(ui::welcome::connectPayload(s.server->boundAddress()));
+}
+
+void Lumacro3App::createSettingsWindow() {
+    State& s = *s_;
+    // The hotspot is shared by the connect window and the settings window.
+    s.hostedNetwork = platform::makeNetworkManagerHotspot();
+    AppSettings* values = s.values.get();
+    s.hotspot = ui::welcome::makeHotspot(*s.hostedNetwork, [values] { return values->serverName(); });
+    s.settingsServer = std::make_unique<ui::settings::SessionSettingsServer>(*s.server, *s.adapters);
+
+    ui::settings::SettingsDeps deps;
+    deps.settings = s.settings.get();
+    deps.server = s.settingsServer.get();
+    deps.hotspot = s.hotspot.get();
+    deps.cursors = s.context->features.cursors;
+    deps.threadPool = s.threadPool.get();
+    ui::settings::ProductInfo& info = deps.product;
+    info.product = s.product.product;
+    info.displayName = s.product.displayName();
+    info.id = s.product.id;
+    info.tag = s.product.tag;
+    info.comment = s.product.comment;
+    info.copyright = s.product.copyright;
+    info.help = s.product.help;
+    info.web = s.product.web;
+    info.update = s.product.update;
+    info.androidUrl = s.product.androidUrl;
+    info.iosUrl = s.product.iosUrl;
+    info.hideQR = s.product.hideQR;
+    deps.programDir = s.programDir;
+    std::error_code ec;
+    deps.currentDir = std::filesystem::current_path(ec).string();
+    deps.uiScale = s.uiScale;
+    const std::string programDir = s.programDir;
+    // The helper starts the program again once this one has ended.
+    deps.restartProgram = [&s, programDir] {
+        startHelperJob(programDir, {"-run", std::to_string(::getpid())});
+        if (s.hub) s.hub->post(core::UM_QUIT, 0, 0);
+    };
+    deps.quitProgram = [&s] {
+        if (s.hub) s.hub->post(core::UM_QUIT, 0, 0);
+    };
+    deps.serverName = [values] { return values->serverName(); };
+    deps.setServerName = [&s, values](const std::string& name) {
+        values->setServerName(name);
+        s.serverName = name;
+        if (s.server) s.server->setServerName(name);
+    };
+    deps.computerName = [] { return computerName(); };
+    core::Settings* store = s.settings.get();
+    deps.setAutoRun = [store, programDir](bool on) { return setAutoRun(*store, on, programDir); };
+    deps.documentsDir = [] { return userDocumentsDir(); };
+    deps.docDir = [values] { return values->docDir(); };
+    deps.apkShareUrl = [&s, values, programDir] {
+        const uint32_t bound = s.server && s.server->isRunning() ? s.server->boundAddress() : 0;
+        return apkShareUrl(programDir, values->docDir(), support::ip2string(bound));
+    };
+    s.settingsWindow = std::make_unique<ui::settings::SettingsHubWindow>(std::move(deps));
 }
 
 void Lumacro3App::shutDown() {
@@ -449,6 +519,9 @@ void Lumacro3App::shutDown() {
     // The main window is destroyed as its loop ends, then:
     s.hub->destroy();
     s.connectWindow.reset();
+    // Ends a running update download and the wait for a hotspot address
+    // before the thread pool and the settings store go.
+    s.settingsWindow.reset();
     s.hubSocket->close();
     // 1.
     LOGOUT("Main Dialog End");

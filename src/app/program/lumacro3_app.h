@@ -32,6 +32,7 @@ private:
     void startServices();
     void createMainWindow();
     void createConnectWindow();
+    void createSettingsWindow();
 
     std::unique_ptr<State> s_;
 };

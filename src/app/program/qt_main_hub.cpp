@@ -323,6 +323,8 @@ void QtMainHub::clientState(int64_t state, int64_t address) {
         return;
     }
     clientAddress_ = static_cast<uint32_t>(address);
+    // A phone became ready: the settings window closes.
+    if (visible(w.settings)) w.settings->hideWindow();
     if (w.connect) w.connect->setClientAddress(static_cast<uint32_t>(address));
     if (state == 1) controllerConnected_ = true;
     if (state == 1 && w.connect) w.connect->hideWindow();

@@ -1,5 +1,6 @@
 #include "ui/connect/hotspot.h"
 
+#include "platform/hosted_network.h"
 #include "support/logger.h"
 
 #include <cstdint>
@@ -32,7 +33,28 @@ private:
     std::string serverName_;
 };
 
+class SystemHotspot : public Hotspot {
+public:
+    SystemHotspot(platform::HostedNetwork& hosted, std::function<std::string()> serverName)
+        : hosted_(hosted), serverName_(std::move(serverName)) {}
+    bool openHotspot() override {
+        hosted_.stop();
+        return hosted_.start(hotspotSsid(), kHotspotKey);
+    }
+    void closeHotspot() override { hosted_.stop(); }
+    std::string hotspotSsid() override { return welcome::hotspotSsid(serverName_ ? serverName_() : std::string()); }
+    std::string hostedNetworkAddress() override { return hosted_.address(); }
+
+private:
+    platform::HostedNetwork& hosted_;
+    std::function<std::string()> serverName_;
+};
+
 }  // namespace
+
+std::unique_ptr<Hotspot> makeHotspot(platform::HostedNetwork& hosted, std::function<std::string()> serverName) {
+    return std::make_unique<SystemHotspot>(hosted, std::move(serverName));
+}
 
 std::unique_ptr<Hotspot> makeUnavailableHotspot(std::string serverName) {
     return std::make_unique<UnavailableHotspot>(std::move(serverName));

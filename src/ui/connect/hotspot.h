@@ -1,10 +1,15 @@
-// The virtual Wi-Fi hotspot that lets a phone reach a PC without a network.
-// The connect window only needs these calls; a NetworkManager backend can
-// implement them later.
+// The virtual Wi-Fi hotspot that lets a phone reach a PC without a network:
+// its name from the PC's name, its fixed key, and the address of the device
+// that hosts it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+
+namespace platform {
+class HostedNetwork;
+}
 
 namespace ui::welcome {
 
@@ -15,6 +20,8 @@ public:
     virtual ~Hotspot() = default;
     // Starts (or restarts) the hosted network; false when it cannot.
     virtual bool openHotspot() = 0;
+    // Stops the hosted network; nothing happens when there is none.
+    virtual void closeHotspot() {}
     virtual std::string hotspotSsid() = 0;
     // The first address of the hosted network's adapter, "" when none.
     virtual std::string hostedNetworkAddress() = 0;
@@ -33,5 +40,11 @@ bool isUsableHotspotAddress(const std::string& dotted);
 
 // For systems where no hotspot backend is available: opening always fails.
 std::unique_ptr<Hotspot> makeUnavailableHotspot(std::string serverName);
+
+// The hotspot on a system backend. `serverName` is read at each use (the
+// settings window may rename the PC); `hosted` must outlive the result.
+// openHotspot closes the running network first, then starts it again.
+std::unique_ptr<Hotspot> makeHotspot(platform::HostedNetwork& hosted,
+                                     std::function<std::string()> serverName);
 
 }  // namespace ui::welcome

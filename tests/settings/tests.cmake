@@ -1,0 +1,1 @@
+lumacro3_test_program(test_settings settings lumacro_settings_ui lumacro_platform_nm)
