@@ -53,7 +53,12 @@ bool parseObject(const std::string& text, Json::Value& out) {
     builder["stackLimit"] = 64;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), &out, &errors) && out.isObject();
+    try {
+        return reader->parse(text.data(), text.data() + text.size(), &out, &errors) && out.isObject();
+    } catch (const std::exception&) {
+        // Nesting deeper than the stack limit throws instead of failing.
+        return false;
+    }
 }
 
 sockaddr_in makeAddress(const std::string& dotted, uint16_t port) {

@@ -63,6 +63,8 @@ tools::ToolsLink classroomToolsLink(net::SessionServer* server, core::Settings* 
     return link;
 }
 
+constexpr const char kSlideHelperVariable[] = "LUMACRO3_SLIDE_HELPER";
+
 // What the dispatcher and file receive see of the slide-show bridge. The
 // bridge can go while file-receive jobs on the pool may still call in: calls
 // hold a shared lock, taking the bridge away waits for them (a waiting open
@@ -254,6 +256,11 @@ void FeatureSet::createSlideBridge(const std::string& folder, const std::string&
         if (forced && std::string(forced).rfind("127.", 0) == 0) deps.address = forced;
         deps.helperProgram = i.deps.programDir + "/ppt/slidebridge";
         deps.helperInterpreter = "/usr/bin/python3";  // Debian's, which has the UNO bridge
+        // Another helper program, or "none" when one runs already (tests).
+        if (const char* helper = std::getenv(kSlideHelperVariable); helper && *helper) {
+            deps.helperProgram = std::string(helper) == "none" ? std::string() : helper;
+            deps.helperInterpreter.clear();
+        }
         deps.helperDir = i.deps.programDir + "/ppt";
         if (!i.windowRaiser) i.windowRaiser = platform::makeX11WindowRaiser();
         deps.raiser = i.windowRaiser.get();

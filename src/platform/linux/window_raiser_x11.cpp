@@ -10,6 +10,10 @@
 #include <set>
 #include <thread>
 
+#include <X11/Xlibint.h>  // the connection's resource id mask
+#undef min
+#undef max
+
 namespace platform {
 
 namespace {
@@ -100,30 +104,57 @@ private:
         const int screenHeight = DisplayHeight(display, DefaultScreen(display));
         const Atom wmPid = XInternAtom(display, "_NET_WM_PID", False);
         const Atom wmState = XInternAtom(display, "WM_STATE", False);
+        // Every X client gets its own range of resource ids; windows without
+        // a pid (LibreOffice's show window has none) are matched by the range
+        // of windows that do carry one of the pids.
+        const XID mask = display->resource_mask;
 
         Window rootReturn = 0, parent = 0;
         Window* children = nullptr;
         unsigned int n = 0;
         if (!XQueryTree(display, root, &rootReturn, &parent, &children, &n)) return false;
-        // XQueryTree lists the children bottom to top.
+        struct Top {
+            Window frame;
+            Window client;
+            XWindowAttributes attributes;
+        };
+        std::vector<Top> tops;  // viewable, top of the stacking order first
+        std::set<XID> bases;
+        for (unsigned int i = n; i-- > 0;) {
+            Top t{children[i], 0, {}};
+            if (!XGetWindowAttributes(display, t.frame, &t.attributes) || t.attributes.map_state != IsViewable ||
+                t.attributes.c_class == InputOnly)
+                continue;
+            t.client = clientWindow(display, t.frame, wmState, wmPid);
+            const long pid = t.client ? cardinalProperty(display, t.client, wmPid, -1) : -1;
+            if (pid > 0 && std::find(pids.begin(), pids.end(), static_cast<pid_t>(pid)) != pids.end())
+                bases.insert(t.client & ~mask);
+            tops.push_back(t);
+        }
+        if (children) XFree(children);
+
         Window frame = 0, client = 0;
         bool topmost = true;
-        for (unsigned int i = n; i-- > 0;) {
-            XWindowAttributes a;
-            if (!XGetWindowAttributes(display, children[i], &a) || a.map_state != IsViewable ||
-                a.c_class == InputOnly)
-                continue;
-            const Window c = clientWindow(display, children[i], wmState, wmPid);
-            const long pid = c ? cardinalProperty(display, c, wmPid, -1) : -1;
-            const bool ours = pid > 0 && std::find(pids.begin(), pids.end(), static_cast<pid_t>(pid)) != pids.end();
-            if (ours && a.width >= screenWidth && a.height >= screenHeight) {
-                frame = children[i];
-                client = c;
+        for (const Top& t : tops) {
+            const Window w = t.client ? t.client : t.frame;
+            const bool ours = bases.count(w & ~mask) != 0;
+            // The show window covers the screen and, unlike a document
+            // window, bypasses the window manager or carries no class.
+            XClassHint hint{};
+            bool hasClass = false;
+            if (ours && XGetClassHint(display, w, &hint)) {
+                hasClass = hint.res_class != nullptr;
+                if (hint.res_name) XFree(hint.res_name);
+                if (hint.res_class) XFree(hint.res_class);
+            }
+            if (ours && t.attributes.width >= screenWidth && t.attributes.height >= screenHeight &&
+                (t.attributes.override_redirect || !hasClass)) {
+                frame = t.frame;
+                client = w;
                 break;
             }
             topmost = false;
         }
-        if (children) XFree(children);
         if (!frame) return false;
         if (topmost) return true;
 
