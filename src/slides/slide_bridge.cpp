@@ -94,10 +94,16 @@ SlideBridge::SlideBridge(SlideBridgeDeps deps) : deps_(std::move(deps)) {
         LOGOUT("slide bridge: no udp socket: %s", std::strerror(errno));
     }
 
-    if (!deps_.helperProgram.empty()) endLeftoverHelpers();
     clearExpiredCache();
-    if (!deps_.helperProgram.empty() && launchHelper()) watchdogDue_ = support::gettime2() + deps_.watchdogMs;
-    if (socket_ >= 0) thread_ = std::thread([this] { receiveLoop(); });
+    // Looking through the process table for a leftover helper takes a while
+    // on a busy machine: the receive thread does it, then starts the helper.
+    if (socket_ >= 0) thread_ = std::thread([this] {
+        if (!deps_.helperProgram.empty()) {
+            endLeftoverHelpers();
+            if (!stopping_ && launchHelper()) watchdogDue_ = support::gettime2() + deps_.watchdogMs;
+        }
+        receiveLoop();
+    });
 }
 
 void SlideBridge::requestStop() {
