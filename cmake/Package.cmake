@@ -54,7 +54,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "nginx-light | nginx-core | nginx, python3, python3-pyftpdlib, xdg-utils, qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, fonts-noto-cjk, network-manager")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "pulseaudio | pipewire-pulse, fonts-noto-cjk, network-manager, libreoffice-impress, python3-uno")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 include(CPack)

@@ -236,7 +236,7 @@ void FileReceiver::openReceivedFile(const std::string& path) {
         hub->post(core::UM_PAINTER, 0, 0, core::makeTextBlock(path, core::kUrlBlockUnits));
         return;
     }
-    if (ext == "ppt" || ext == "pptx") {
+    if (ext == "ppt" || ext == "pptx" || ext == "odp") {
         std::string md5;
         if (!support::getMd5(path, md5))
             return;

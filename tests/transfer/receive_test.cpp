@@ -48,6 +48,14 @@ TEST(FileReceive, PushedPiecesLandInOrderAndOpenByExtension) {
     EXPECT_EQ(rig.slides.calls, (std::vector<std::string>{"open " + rig.recv() + "/talk.pptx",
                                                           "publish " + rig.doc + "/.temp " + md5}));
     EXPECT_TRUE(fs::is_directory(rig.doc + "/.temp"));
+
+    // Impress's own format goes there too.
+    rig.start(4, "Lesson.ODP");
+    rig.data(4, "odp slides");
+    rig.file(0, 4);
+    ASSERT_EQ(rig.slides.calls.size(), 4u);
+    EXPECT_EQ(rig.slides.calls[2], "open " + rig.recv() + "/Lesson.ODP");
+    EXPECT_TRUE(rig.opener.paths().size() == 1u);
 }
 
 TEST(FileReceive, RestartsUnknownIdsAndTheControllerLeaving) {

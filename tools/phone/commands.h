@@ -35,6 +35,7 @@ Command recordCommand();
 Command liveCommand();
 Command pushCommand();
 Command urlCommand();
+Command pptCommand();
 
 // Shared pieces of the commands (cmd_common.cpp).
 

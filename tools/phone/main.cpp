@@ -10,7 +10,7 @@ namespace {
 
 std::vector<Command> allCommands() {
     return {discoverCommand(), connectCommand(), sendCommand(), watchCommand(), recordCommand(), liveCommand(),
-            pushCommand(), urlCommand()};
+            pushCommand(), urlCommand(), pptCommand()};
 }
 
 void printUsage(std::ostream& out, const std::vector<Command>& commands) {

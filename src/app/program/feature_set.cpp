@@ -25,8 +25,13 @@
 #include "tools/classroom_tools.h"
 #include "ui/main/command_context.h"
 #include "transfer/file_receiver.h"
+#include "platform/window_raiser.h"
+#include "protocol/message_names.h"
+#include "slides/slide_bridge.h"
+#include "support/child_process.h"
 
 #include <cstdlib>
+#include <shared_mutex>
 
 namespace app {
 
@@ -58,6 +63,57 @@ tools::ToolsLink classroomToolsLink(net::SessionServer* server, core::Settings* 
     return link;
 }
 
+constexpr const char kSlideHelperVariable[] = "LUMACRO3_SLIDE_HELPER";
+
+// What the dispatcher and file receive see of the slide-show bridge. The
+// bridge can go while file-receive jobs on the pool may still call in: calls
+// hold a shared lock, taking the bridge away waits for them (a waiting open
+// ends early because the bridge wakes it as it stops).
+class SlidesLink : public core::SlideShow, public transfer::PresentationOpener {
+public:
+    void set(std::unique_ptr<slides::SlideBridge> bridge) {
+        std::unique_lock lock(mutex_);
+        bridge_ = std::move(bridge);
+    }
+    void reset() {
+        // Stop first, so that an open waiting for the helper returns at once
+        // and lets go of its shared lock.
+        {
+            std::shared_lock lock(mutex_);
+            if (bridge_) bridge_->requestStop();
+        }
+        std::unique_ptr<slides::SlideBridge> gone;
+        {
+            std::unique_lock lock(mutex_);
+            gone = std::move(bridge_);
+        }
+    }
+    bool exists() {
+        std::shared_lock lock(mutex_);
+        return bridge_ != nullptr;
+    }
+    void attach() override { with([](auto& b) { b.startShow(); }); }
+    void gotoSlide(int slideIndex) override { with([&](auto& b) { b.gotoSlide(slideIndex); }); }
+    void openPresentation(const std::string& path) override {
+        with([&](auto& b) { b.openPresentation(path); });
+    }
+    void publishSlides(const std::string& folder, const std::string& key) override {
+        with([&](auto& b) { b.publishSlides(folder, key); });
+    }
+
+private:
+    template <class F>
+    void with(F&& f) {
+        std::shared_lock lock(mutex_);
+        if (bridge_)
+            f(*bridge_);
+        else
+            LOGOUT("slide-show bridge not available");
+    }
+    std::shared_mutex mutex_;
+    std::unique_ptr<slides::SlideBridge> bridge_;
+};
+
 }  // namespace
 
 struct FeatureSet::Impl {
@@ -82,6 +138,8 @@ struct FeatureSet::Impl {
     std::unique_ptr<transfer::FileOpener> fileOpener;
     std::unique_ptr<transfer::FileReceiver> files;
     std::unique_ptr<tools::ClassroomTools> tools;
+    std::unique_ptr<platform::WindowRaiser> windowRaiser;
+    SlidesLink slides;
     bool streamingStopped = false;
 };
 
@@ -137,13 +195,16 @@ void FeatureSet::start() {
     // Files from the phones.
     i.fileOpener = transfer::makeXdgOpener();
     i.files = std::make_unique<transfer::FileReceiver>(transfer::FileReceiverDeps{
-        i.deps.server, i.deps.threadPool, i.deps.docDir, i.fileOpener.get(), nullptr, &context.features, {}});
+        i.deps.server, i.deps.threadPool, i.deps.docDir, i.fileOpener.get(), &i.slides, &context.features, {}});
     context.features.files = i.files.get();
 
     // The classroom overlays, hidden until a phone asks for them.
     i.tools = std::make_unique<tools::ClassroomTools>(classroomToolsLink(i.deps.server, i.deps.settings,
                                                                                    i.deps.overlay, i.deps.forwardedPointer));
     i.tools->fill(context);
+
+    // The slide-show bridge runs from the start so that its helper does.
+    createSlideBridge(std::string(), std::string());
 }
 
 void FeatureSet::setHub(core::MainHub* hub) {
@@ -178,9 +239,54 @@ void FeatureSet::stopRecording() {
     if (impl_->recorder) impl_->recorder->stop();
 }
 
-void FeatureSet::createSlideBridge(const std::string& folder, const std::string& time) {}
+void FeatureSet::createSlideBridge(const std::string& folder, const std::string& time) {
+    Impl& i = *impl_;
+    if (!i.slides.exists() && i.deps.context) {
+        slides::SlideBridgeDeps deps;
+        net::SessionServer* server = i.deps.server;
+        if (server) {
+            deps.broadcast = [server](const Json::Value& body) { server->send(protocol::MsgPPT, body, nullptr, 0, -1); };
+            deps.serverAddress = [server] { return support::ip2string(server->boundAddress()); };
+        }
+        deps.settings = i.deps.settings;
+        deps.cacheDir = (i.deps.docDir ? i.deps.docDir() : std::string()) + "/.temp";
+        // A listen address forced for trying it on one machine confines the
+        // bridge and its helper to it, so copies can run side by side.
+        const char* forced = std::getenv(platform::kListenAddressVariable);
+        if (forced && std::string(forced).rfind("127.", 0) == 0) deps.address = forced;
+        deps.helperProgram = i.deps.programDir + "/ppt/slidebridge";
+        deps.helperInterpreter = "/usr/bin/python3";  // Debian's, which has the UNO bridge
+        // Another helper program, or "none" when one runs already (tests).
+        if (const char* helper = std::getenv(kSlideHelperVariable); helper && *helper) {
+            deps.helperProgram = std::string(helper) == "none" ? std::string() : helper;
+            deps.helperInterpreter.clear();
+        }
+        deps.helperDir = i.deps.programDir + "/ppt";
+        if (!i.windowRaiser) i.windowRaiser = platform::makeX11WindowRaiser();
+        deps.raiser = i.windowRaiser.get();
+        transfer::FileOpener* opener = i.fileOpener.get();
+        deps.shellOpen = [opener](const std::string& path) {
+            if (opener) opener->open(path);
+        };
+        const std::string taskagent = i.deps.programDir + "/taskagent";
+        deps.repair = [taskagent] {
+            support::SpawnOptions options;
+            options.program = taskagent;
+            options.args = {"-fix-ppt"};
+            support::ChildProcess child = support::spawn(options);
+            if (child) child.wait(std::chrono::milliseconds(30000));
+        };
+        i.slides.set(std::make_unique<slides::SlideBridge>(std::move(deps)));
+        i.deps.context->features.slides = &i.slides;
+    }
+    if (!folder.empty() && !time.empty()) i.slides.publishSlides(folder, time);
+}
 
-void FeatureSet::destroySlideBridge() {}
+void FeatureSet::destroySlideBridge() {
+    Impl& i = *impl_;
+    if (i.deps.context) i.deps.context->features.slides = nullptr;
+    i.slides.reset();
+}
 
 void FeatureSet::stopStreaming() {
     Impl& i = *impl_;
@@ -206,6 +312,7 @@ void FeatureSet::stopStreaming() {
 void FeatureSet::stopRemaining() {
     Impl& i = *impl_;
     stopStreaming();
+    destroySlideBridge();
     if (ui::CommandContext* context = i.deps.context) {
         context->features.input = nullptr;
         context->features.screenshot = nullptr;
