@@ -4,6 +4,7 @@
 
 #include "app/ini_settings.h"
 #include "common/temp_dir.h"
+#include "support/language.h"
 #include "ui/access/approval_controller.h"
 #include "ui/widgets/my_button.h"
 
@@ -153,6 +154,28 @@ TEST_F(AlwaysAllowTest, SurvivesARestartAndCanBeRemoved) {
     back.reset();
     auto asked = shakeHands("phone-trusted", true);
     EXPECT_NE(waitForWindow(), nullptr);
+}
+
+TEST(ApprovalWindowTexts, ComeFromTheTranslationFileAndShowAPhoneNameSafely) {
+    qtApp();
+    ASSERT_TRUE(support::loadLanguage(std::string(LUMACRO3_SOURCE_DIR) + "/data/language/Lumacro3.en-US.xml"));
+    core::PhoneEntry phone;
+    phone.admin = false;
+    phone.tag = std::string("Bad\x1b[2Jname") + std::string(80, 'x');
+    ui::access::ApprovalWnd window(phone, 30000, 1.0f, nullptr, nullptr);
+    EXPECT_EQ(window.titleText(), "A phone asks to connect");
+    EXPECT_EQ(window.allowOnceButton()->stateStyle(ui::widgets::MyButton::Normal).text, "Allow once");
+    EXPECT_EQ(window.alwaysAllowButton()->stateStyle(ui::widgets::MyButton::Normal).text, "Always allow");
+    EXPECT_EQ(window.refuseButton()->stateStyle(ui::widgets::MyButton::Normal).text, "Refuse");
+    EXPECT_EQ(window.countdownText(), "Refused automatically in 30 s");
+    const QString request = window.requestText();
+    EXPECT_TRUE(request.endsWith(" asks to watch this PC")) << request.toStdString();
+    EXPECT_FALSE(request.contains(QChar(0x1b)));
+    EXPECT_LT(request.size(), 70);
+    // Without an identity the phone cannot be remembered.
+    EXPECT_FALSE(window.alwaysAllowButton()->isEnabled());
+    support::loadLanguage(std::string(LUMACRO3_SOURCE_DIR) + "/data/language/Lumacro3.zh-CN.xml");
+    EXPECT_EQ(window.titleText(), "手机请求连接");
 }
 
 TEST(AccessSettings, DefaultsAndADamagedListReadSafely) {

@@ -101,6 +101,7 @@ TEST_F(PhoneListTest, Screenshots) {
         auto stranger = shakeHands(std::string("stranger-") + language, true, "Xiaomi 13 Pro");
         ASSERT_TRUE(spinUntil([&] { return controller_->windows().size() == 1; }));
         openWindow();
+        window_->setConnectedPeer(testing_support::ipv4("127.0.0.1"));
         ASSERT_TRUE(spinUntil([&] { return window_->phoneList()->entries().size() == 3; }));
         spinUntil([] { return false; }, 1500);
         testing_support::runCommand(std::string("import -window root ") + dir + "/access-" + language + ".png");

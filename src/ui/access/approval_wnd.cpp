@@ -17,7 +17,7 @@ constexpr QRgb kBand = 0xFF4C81D1;
 constexpr QRgb kGrey = 0xFF6B727C;
 constexpr QRgb kRed = 0xFFE03131;
 
-QString tr(const char* text) { return QString::fromStdString(support::translate(text, kContext)); }
+QString translated(const char* text) { return QString::fromStdString(support::translate(text, kContext)); }
 
 // What a phone calls itself may be anything: control characters go, and a
 // long text is cut so it cannot push the buttons out of sight.
@@ -33,7 +33,7 @@ QString shown(const std::string& text, int maxChars) {
 
 QString withArgument(const char* text, const QString& argument) {
     // The translated text is never used as a format: plain replacement.
-    QString s = tr(text);
+    QString s = translated(text);
     const qsizetype at = s.indexOf(QStringLiteral("%s"));
     if (at >= 0) s.replace(at, 2, argument);
     return s;
@@ -41,7 +41,10 @@ QString withArgument(const char* text, const QString& argument) {
 
 QFont windowFont(int pixelSize, bool bold = false) {
     QFont font;
-    font.setFamilies({QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans"), QStringLiteral("DejaVu Sans")});
+    // The translated face first (Latin quotes and letters keep their own
+    // widths in English); the CJK face covers Chinese text.
+    font.setFamilies({translated("微软雅黑"), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans"),
+                      QStringLiteral("DejaVu Sans")});
     font.setPixelSize(std::max(1, pixelSize));
     font.setBold(bold);
     return font;
@@ -64,22 +67,22 @@ ApprovalWnd::ApprovalWnd(core::PhoneEntry phone, int timeoutMs, float uiScale, s
     const int size = std::max(1, px(10));
     allowOnce_->setStyle("{'text': '%s', 'background': '#4c81d1', 'textColor': '#ffffff', 'font': 'Sans %d', "
                          "'border': '#4c81d1 1 4'}",
-                         tr("允许一次").toStdString().c_str(), size);
+                         translated("允许一次").toStdString().c_str(), size);
     allowOnce_->setHoverStyle("{'text': '%s', 'background': '#3b6fbd', 'textColor': '#ffffff', 'font': 'Sans %d', "
                               "'border': '#3b6fbd 1 4'}",
-                              tr("允许一次").toStdString().c_str(), size);
+                              translated("允许一次").toStdString().c_str(), size);
     alwaysAllow_->setStyle("{'text': '%s', 'background': '#ffffff', 'textColor': '#2b5fae', 'font': 'Sans %d', "
                            "'border': '#4c81d1 1 4'}",
-                           tr("始终允许").toStdString().c_str(), size);
+                           translated("始终允许").toStdString().c_str(), size);
     alwaysAllow_->setHoverStyle("{'text': '%s', 'background': '#eef3fb', 'textColor': '#2b5fae', "
                                 "'font': 'Sans %d', 'border': '#4c81d1 1 4'}",
-                                tr("始终允许").toStdString().c_str(), size);
+                                translated("始终允许").toStdString().c_str(), size);
     refuse_->setStyle("{'text': '%s', 'background': '#ffffff', 'textColor': '#d02828', 'font': 'Sans %d', "
                       "'border': '#e03131 1 4'}",
-                      tr("拒绝").toStdString().c_str(), size);
+                      translated("拒绝").toStdString().c_str(), size);
     refuse_->setHoverStyle("{'text': '%s', 'background': '#fdeeee', 'textColor': '#d02828', 'font': 'Sans %d', "
                            "'border': '#e03131 1 4'}",
-                           tr("拒绝").toStdString().c_str(), size);
+                           translated("拒绝").toStdString().c_str(), size);
     for (widgets::MyButton* b : {allowOnce_, alwaysAllow_, refuse_}) b->setLayoutMode(widgets::MyButton::TextOnly);
     // A phone without an identity cannot be remembered.
     alwaysAllow_->setEnabled(!phone_.identity.empty());
@@ -109,11 +112,12 @@ int ApprovalWnd::secondsLeft() const {
     return static_cast<int>((left + 999) / 1000);
 }
 
-QString ApprovalWnd::titleText() const { return tr("手机请求连接"); }
+QString ApprovalWnd::titleText() const { return translated("手机请求连接"); }
 
 QString ApprovalWnd::requestText() const {
-    const QString name = phone_.tag.empty() ? tr("一部手机") : QStringLiteral("\u201c%1\u201d").arg(shown(phone_.tag, 32));
-    return withArgument(phone_.admin ? "%s 请求控制这台电脑" : "%s 请求观看这台电脑", name);
+    // The quotes are part of the text: Chinese and Latin ones differ in width.
+    const QString name = phone_.tag.empty() ? translated("一部手机") : withArgument("“%s”", shown(phone_.tag, 32));
+    return withArgument(phone_.admin ? "%s请求控制这台电脑" : "%s请求观看这台电脑", name);
 }
 
 QString ApprovalWnd::countdownText() const {
@@ -160,10 +164,10 @@ void ApprovalWnd::paintEvent(QPaintEvent*) {
 
     p.setFont(windowFont(px(13)));
     p.setPen(QColor::fromRgba(kGrey));
-    const QString address = tr("地址：") + QString::fromStdString(support::ip2string(phone_.address));
+    const QString address = translated("地址：") + QString::fromStdString(support::ip2string(phone_.address));
     p.drawText(QRect(left, px(90), textWidth, px(22)), Qt::AlignLeft | Qt::AlignVCenter, address);
     const QString identity =
-        tr("标识：") + (phone_.identity.empty() ? tr("无") : shown(phone_.identity, 40));
+        translated("标识：") + (phone_.identity.empty() ? translated("无") : shown(phone_.identity, 40));
     p.drawText(QRect(left, px(114), textWidth, px(22)), Qt::AlignLeft | Qt::AlignVCenter, identity);
 
     p.setPen(QColor::fromRgba(secondsLeft() <= 10 ? kRed : kGrey));

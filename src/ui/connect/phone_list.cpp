@@ -20,7 +20,7 @@ constexpr QRgb kAmber = 0xFFD08A00;
 constexpr int kHeader = 30;
 constexpr int kRow = 28;
 
-QString tr(const char* text) { return QString::fromStdString(support::translate(text, kContext)); }
+QString translated(const char* text) { return QString::fromStdString(support::translate(text, kContext)); }
 
 QFont listFont(int pixelSize, bool bold = false) {
     QFont font;
@@ -68,7 +68,7 @@ QRect PhoneListView::disconnectArea(size_t index) const { return index < links_.
 QStringList PhoneListView::rowTexts(size_t index) const {
     if (index >= entries_.size()) return {};
     const core::PhoneEntry& e = entries_[index];
-    const QString role = e.held ? tr("等待批准") : e.admin ? tr("控制") : tr("观看");
+    const QString role = e.held ? translated("等待批准") : e.admin ? translated("控制") : translated("观看");
     return {role, QString::fromStdString(support::ip2string(e.address)), printableTag(e.tag)};
 }
 
@@ -90,37 +90,46 @@ void PhoneListView::paintEvent(QPaintEvent*) {
     p.setFont(listFont(px(13), true));
     p.setPen(QColor(0x30, 0x34, 0x3a));
     p.drawText(QRect(px(20), px(4), w - px(40), px(kHeader - 4)), Qt::AlignLeft | Qt::AlignVCenter,
-               tr("已连接的手机"));
+               translated("已连接的手机"));
 
     p.setFont(listFont(px(13)));
-    const QString link = tr("断开");
-    const int linkWidth = p.fontMetrics().horizontalAdvance(link);
+    const QFontMetrics metrics = p.fontMetrics();
+    const QString link = translated("断开");
+    const int linkWidth = metrics.horizontalAdvance(link);
     const size_t shownRows = std::min<size_t>(entries_.size(), kMaxRows);
+    // Columns as wide as this language's texts need: role, address, then the
+    // tag takes what is left before the link.
+    const int gap = px(12);
+    int roleWidth = 0;
+    for (const char* role : {"控制", "观看", "等待批准"})
+        roleWidth = std::max(roleWidth, metrics.horizontalAdvance(translated(role)));
+    const int addressWidth = metrics.horizontalAdvance(QStringLiteral("255.255.255.255"));
+    const int roleLeft = px(20);
+    const int addressLeft = roleLeft + roleWidth + gap;
+    const int tagLeft = addressLeft + addressWidth + gap;
+    const int linkLeft = w - px(20) - linkWidth;
+    const int tagWidth = std::max(0, linkLeft - gap - tagLeft);
     for (size_t i = 0; i < shownRows; ++i) {
         const core::PhoneEntry& e = entries_[i];
         const QStringList texts = rowTexts(i);
         const int y = px(kHeader + kRow * static_cast<double>(i));
         const int h = px(kRow);
         p.setPen(QColor::fromRgba(e.held ? kAmber : e.admin ? kBlue : kGrey));
-        p.drawText(QRect(px(20), y, px(96), h), Qt::AlignLeft | Qt::AlignVCenter,
-                   p.fontMetrics().elidedText(texts[0], Qt::ElideRight, px(96)));
+        p.drawText(QRect(roleLeft, y, roleWidth + 1, h), Qt::AlignLeft | Qt::AlignVCenter, texts[0]);
         p.setPen(Qt::black);
-        p.drawText(QRect(px(120), y, px(120), h), Qt::AlignLeft | Qt::AlignVCenter, texts[1]);
+        p.drawText(QRect(addressLeft, y, addressWidth + 1, h), Qt::AlignLeft | Qt::AlignVCenter, texts[1]);
         p.setPen(QColor(0x50, 0x55, 0x5c));
-        const int tagLeft = px(244);
-        const int tagWidth = std::max(0, w - px(20) - linkWidth - px(12) - tagLeft);
         p.drawText(QRect(tagLeft, y, tagWidth, h), Qt::AlignLeft | Qt::AlignVCenter,
-                   p.fontMetrics().elidedText(texts[2], Qt::ElideRight, tagWidth));
+                   metrics.elidedText(texts[2], Qt::ElideRight, tagWidth));
         QRect area;
         p.setPen(QColor::fromRgba(kRed));
-        p.drawText(QRect(w - px(20) - linkWidth, y, linkWidth + 1, h), Qt::AlignLeft | Qt::AlignVCenter, link,
-                   &area);
+        p.drawText(QRect(linkLeft, y, linkWidth + 1, h), Qt::AlignLeft | Qt::AlignVCenter, link, &area);
         links_.push_back(area);
     }
     if (entries_.size() > shownRows) {
         p.setPen(QColor::fromRgba(kGrey));
         const int y = px(kHeader + kRow * static_cast<double>(shownRows));
-        QString more = tr("还有 %s 部手机");
+        QString more = translated("还有 %s 部手机");
         more.replace(QStringLiteral("%s"), QString::number(entries_.size() - shownRows));
         p.drawText(QRect(px(20), y, w - px(40), px(kRow)), Qt::AlignLeft | Qt::AlignVCenter, more);
     }
