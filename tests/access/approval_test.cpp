@@ -60,6 +60,13 @@ TEST_F(ApprovalTest, AHeldPhoneDoesNothingUntilAllowedOnceThenControls) {
     EXPECT_EQ(readyEvents(), 0u);
     EXPECT_FALSE(server_->anyAdmin());
 
+    // Keys the teacher types elsewhere do not answer the window.
+    for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) QTest::keyClick(window, key);
+    QTest::keyClick(window->allowOnceButton(), Qt::Key_Space);
+    spinUntil([] { return false; }, 300);
+    EXPECT_TRUE(server_->isHeld(window->phone().id));
+    EXPECT_EQ(readyEvents(), 0u);
+
     click(window->allowOnceButton());
     ASSERT_TRUE(spinUntil([&] { return readyEvents() == 1; }));
     EXPECT_TRUE(server_->anyAdmin());

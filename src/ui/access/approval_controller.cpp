@@ -47,7 +47,6 @@ void ApprovalController::open(const core::PhoneEntry& phone) {
     place();
     raw->show();
     raw->raise();
-    raw->activateWindow();
 }
 
 void ApprovalController::answered(uint64_t id, Answer answer) {

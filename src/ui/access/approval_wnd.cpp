@@ -4,6 +4,7 @@
 #include "support/strings.h"
 #include "ui/widgets/my_button.h"
 
+#include <QEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -58,6 +59,10 @@ ApprovalWnd::ApprovalWnd(core::PhoneEntry phone, int timeoutMs, float uiScale, s
       phone_(std::move(phone)), timeoutMs_(std::max(0, timeoutMs)), scale_(uiScale > 0 ? uiScale : 1.0),
       stillHeld_(std::move(stillHeld)), answered_(std::move(answered)) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // The teacher may be typing or presenting: the window neither takes the
+    // keyboard nor answers to it, so a stray key press cannot let a phone in.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::NoFocus);
     setWindowTitle(titleText());
     setFixedSize(px(440), px(232));
 
@@ -83,7 +88,12 @@ ApprovalWnd::ApprovalWnd(core::PhoneEntry phone, int timeoutMs, float uiScale, s
     refuse_->setHoverStyle("{'text': '%s', 'background': '#fdeeee', 'textColor': '#d02828', 'font': 'Sans %d', "
                            "'border': '#e03131 1 4'}",
                            translated("拒绝").toStdString().c_str(), size);
-    for (widgets::MyButton* b : {allowOnce_, alwaysAllow_, refuse_}) b->setLayoutMode(widgets::MyButton::TextOnly);
+    for (widgets::MyButton* b : {allowOnce_, alwaysAllow_, refuse_}) {
+        b->setLayoutMode(widgets::MyButton::TextOnly);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setAutoDefault(false);
+        b->installEventFilter(this);
+    }
     // A phone without an identity cannot be remembered.
     alwaysAllow_->setEnabled(!phone_.identity.empty());
 
@@ -122,6 +132,14 @@ QString ApprovalWnd::requestText() const {
 
 QString ApprovalWnd::countdownText() const {
     return withArgument("%s 秒后自动拒绝", QString::number(secondsLeft()));
+}
+
+bool ApprovalWnd::eventFilter(QObject* watched, QEvent* event) {
+    // Only a pointer click answers: the buttons take no key at all.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
+        event->type() == QEvent::ShortcutOverride)
+        return true;
+    return QWidget::eventFilter(watched, event);
 }
 
 void ApprovalWnd::tick() {

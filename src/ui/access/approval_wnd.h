@@ -42,6 +42,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     int px(double v) const { return static_cast<int>(v * scale_); }
