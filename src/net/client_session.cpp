@@ -190,8 +190,10 @@ ClientSession::Handshake ClientSession::handshake(const Json::Value& message) {
 
     if (!admit(info)) return Handshake::Refused;
     natCheck(message);
-    server_.report(socket_, &peer_, std::string(), Json::Value(), nullptr, 0, kClientReady);
+    // Ready before the event: what the ready event makes the PC send to every
+    // phone (the tools' states) must reach this one too.
     access_.store(Access::Ready);
+    server_.report(socket_, &peer_, std::string(), Json::Value(), nullptr, 0, kClientReady);
     return Handshake::Accepted;
 }
 
@@ -229,8 +231,8 @@ void ClientSession::completeAllowed() {
     }
     if (!admit(info)) return;
     natCheck(info.message);
-    server_.report(socket_, &peer_, std::string(), Json::Value(), nullptr, 0, kClientReady);
     access_.store(Access::Ready);
+    server_.report(socket_, &peer_, std::string(), Json::Value(), nullptr, 0, kClientReady);
 }
 
 void ClientSession::natCheck(const Json::Value& message) {

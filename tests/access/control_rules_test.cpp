@@ -51,6 +51,27 @@ TEST_F(ControlRulesTest, AFloodBeforeTheHandshakeIsLoggedABoundedNumberOfTimesAn
     EXPECT_TRUE(injector_.groups().empty());
 }
 
+TEST_F(ControlRulesTest, APhoneGetsWhatItsOwnReadyEventBroadcasts) {
+    // The program answers a ready phone with the tools' states sent to every
+    // phone; the phone that just became ready is among them.
+    uint32_t bound = testing_support::ipv4(address_);
+    ASSERT_TRUE(server_->start(
+        bound, protocol::kSessionPort,
+        [this](int, const sockaddr_in*, const std::string&, const Json::Value&, const uint8_t*, size_t, int event,
+               void*) {
+            if (event == net::kClientReady) {
+                Json::Value state(Json::objectValue);
+                state["state"] = 0;
+                server_->send(protocol::MsgBrushState, state, nullptr, 0, -1);
+            }
+            return 0;
+        },
+        nullptr));
+    auto phone = shakeHands("phone", true);
+    phone::ReceivedFrame frame;
+    EXPECT_EQ(phone->waitFor(protocol::MsgBrushState, frame, 3000), phone::ReadResult::Frame);
+}
+
 TEST_F(ControlRulesTest, AWatchingPhoneCannotActButStillWatches) {
     startServer();
     auto teacher = readyPhone("teacher", true);
