@@ -7,6 +7,7 @@
 #include "support/logger.h"
 #include "support/strings.h"
 
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -15,8 +16,30 @@ namespace net {
 
 namespace f = protocol::field;
 
-ClientSession::ClientSession(SessionServer& server, int socket, const sockaddr_in& peer)
-    : server_(server), socket_(socket), peer_(peer),
+namespace {
+
+// A class name from the network as a log line may show it: control bytes
+// escaped, long names cut.
+std::string printableName(const std::string& name) {
+    constexpr size_t kMax = 120;
+    std::string out;
+    for (unsigned char c : name.substr(0, kMax)) {
+        if (c < 0x20 || c == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else {
+            out.push_back(char(c));
+        }
+    }
+    if (name.size() > kMax) out += "...";
+    return out;
+}
+
+}  // namespace
+
+ClientSession::ClientSession(SessionServer& server, int socket, const sockaddr_in& peer, uint64_t id)
+    : server_(server), socket_(socket), id_(id), peer_(peer),
       peerText_(support::ip2string(peer.sin_addr.s_addr)) {}
 
 ClientSession::~ClientSession() {
@@ -75,11 +98,16 @@ size_t ClientSession::queuedBytes() {
 void ClientSession::recvThread() {
     SocketByteSource source(socket_, server_.stallTimeout());
     FrameReader reader(source, peerText_);
-    // Until the phone identified itself, only small frames are taken: an
-    // unknown peer cannot make the PC hold large buffers.
+    // Until the phone is let in, only small frames are taken: an unknown or
+    // unapproved peer cannot make the PC hold large buffers.
     reader.setFrameLimit(SessionServer::kPreHandshakeFrameLimit);
+    bool fullFrames = false;
     DecodedMessage decoded;
     while (!closeFlag_.load() && !stopFlag_.load()) {
+        if (!fullFrames && access_.load() == Access::Ready) {
+            reader.setFrameLimit(kMaxTotalLength - 1);
+            fullFrames = true;
+        }
         ReadStatus status = reader.next(decoded);
         if (status == ReadStatus::End) {
             closeFlag_.store(true);
@@ -87,9 +115,13 @@ void ClientSession::recvThread() {
         }
         if (status == ReadStatus::Dropped) continue;
         if (decoded.className == protocol::MsgClientInfo) {
-            const Handshake result = handshake(decoded.message);
-            if (result == Handshake::Refused) break;
-            if (result == Handshake::Accepted) reader.setFrameLimit(kMaxTotalLength - 1);
+            if (handshake(decoded.message) == Handshake::Refused) break;
+            continue;
+        }
+        // Real phones always identify themselves first; anything else must
+        // not reach the PC's input, files or recorder.
+        if (access_.load() != Access::Ready) {
+            dropBeforeReady(decoded.className);
             continue;
         }
         server_.report(socket_, &peer_, decoded.className, decoded.message, decoded.data,
@@ -98,46 +130,109 @@ void ClientSession::recvThread() {
     LOGOUT("%s recvThread returned", peerText_.c_str());
 }
 
-// Refused: the receive thread must end. Dropped: a field had the wrong type.
+void ClientSession::dropBeforeReady(const std::string& className) {
+    if (droppedBeforeReady_ >= kDropLogLimit) return;
+    ++droppedBeforeReady_;
+    const Access state = access_.load();
+    const char* why = state == Access::Connected ? "no accepted MsgClientInfo yet"
+                                                 : "the phone waits for the teacher's approval";
+    LOGOUT("%s %s dropped: %s%s", peerText_.c_str(), printableName(className).c_str(), why,
+           droppedBeforeReady_ == kDropLogLimit ? " (further drops are not logged)" : "");
+}
+
+// Refused: the receive thread must end. Dropped: a field had the wrong type,
+// or the phone already waits for approval.
 ClientSession::Handshake ClientSession::handshake(const Json::Value& message) {
-    std::string id;
-    bool wantsAdmin = true;
-    std::string tag;
-    int width = 0, height = 0;
-    bool hasTag = false, hasWidth = false, hasHeight = false;
+    ClientInfo info;
     try {
-        if (message.isMember(f::mac)) id = message[f::mac].asString();
-        if (message.isMember(f::uniqueId)) id = message[f::uniqueId].asString();
-        if (message.isMember(f::admin)) wantsAdmin = message[f::admin].asBool();
-        if ((hasTag = message.isMember(f::tag))) tag = message[f::tag].asString();
-        if ((hasWidth = message.isMember(f::width))) width = message[f::width].asInt();
-        if ((hasHeight = message.isMember(f::height))) height = message[f::height].asInt();
+        if (message.isMember(f::mac)) info.id = message[f::mac].asString();
+        if (message.isMember(f::uniqueId)) info.id = message[f::uniqueId].asString();
+        if (message.isMember(f::admin)) info.wantsAdmin = message[f::admin].asBool();
+        if ((info.hasTag = message.isMember(f::tag))) info.tag = message[f::tag].asString();
+        if ((info.hasWidth = message.isMember(f::width))) info.width = message[f::width].asInt();
+        if ((info.hasHeight = message.isMember(f::height))) info.height = message[f::height].asInt();
     } catch (const std::exception& e) {
         LOGOUT("%s %s dropped: %s", peerText_.c_str(), protocol::MsgClientInfo, e.what());
         return Handshake::Dropped;
     }
+    info.message = message;
 
-    {
-        std::lock_guard<support::MyMutex> lock(server_.lock_);
-        if (wantsAdmin) {
-            for (const auto& other : server_.sessions_) {
-                if (other.get() != this && other->admin && other->identified()) {
-                    closeFlag_.store(true);
-                    LOGOUT("%s refused: another admin phone is connected", peerText_.c_str());
-                    return Handshake::Refused;
-                }
+    const Access state = access_.load();
+    if (state == Access::Held || state == Access::Allowed) {
+        // A second handshake cannot change what the teacher is asked about.
+        LOGOUT("%s %s dropped: the phone waits for the teacher's approval", peerText_.c_str(),
+               protocol::MsgClientInfo);
+        return Handshake::Dropped;
+    }
+    // A phone that was let in may shake hands again without being asked about.
+    core::PhoneAdmission* admission = server_.admission();
+    if (state == Access::Connected && admission) {
+        core::PhoneEntry entry;
+        entry.id = id_;
+        entry.socket = socket_;
+        entry.address = peer_.sin_addr.s_addr;
+        entry.admin = info.wantsAdmin;
+        entry.identity = info.id;
+        entry.tag = info.tag;
+        if (admission->needsApproval(entry)) {
+            {
+                std::lock_guard<support::MyMutex> lock(server_.lock_);
+                pending_ = std::move(info);
+                tag = pending_.tag;
+                access_.store(Access::Held);
             }
-            if (hasTag) server_.controllerTag_ = tag;
-            if (hasWidth) server_.controllerWidth_ = width;
-            if (hasHeight) server_.controllerHeight_ = height;
-            admin = true;
+            LOGOUT("%s held until the teacher allows it", peerText_.c_str());
+            entry.held = true;
+            admission->requestApproval(entry);
+            return Handshake::Held;
         }
-        uniqueId = id;
     }
 
+    if (!admit(info)) return Handshake::Refused;
     natCheck(message);
+    // Ready before the event: what the ready event makes the PC send to every
+    // phone (the tools' states) must reach this one too.
+    access_.store(Access::Ready);
     server_.report(socket_, &peer_, std::string(), Json::Value(), nullptr, 0, kClientReady);
     return Handshake::Accepted;
+}
+
+bool ClientSession::admit(const ClientInfo& info) {
+    std::lock_guard<support::MyMutex> lock(server_.lock_);
+    if (info.wantsAdmin) {
+        for (const auto& other : server_.sessions_) {
+            if (other.get() != this && other->admin && other->identified()) {
+                closeFlag_.store(true);
+                LOGOUT("%s refused: another admin phone is connected", peerText_.c_str());
+                return false;
+            }
+        }
+        if (info.hasTag) server_.controllerTag_ = info.tag;
+        if (info.hasWidth) server_.controllerWidth_ = info.width;
+        if (info.hasHeight) server_.controllerHeight_ = info.height;
+        admin = true;
+    }
+    uniqueId = info.id;
+    tag = info.tag;
+    return true;
+}
+
+bool ClientSession::allowHeld() {
+    Access expected = Access::Held;
+    return !closing() && access_.compare_exchange_strong(expected, Access::Allowed);
+}
+
+void ClientSession::completeAllowed() {
+    ClientInfo info;
+    {
+        std::lock_guard<support::MyMutex> lock(server_.lock_);
+        if (access_.load() != Access::Allowed) return;
+        info = pending_;
+    }
+    if (!admit(info)) return;
+    natCheck(info.message);
+    access_.store(Access::Ready);
+    server_.report(socket_, &peer_, std::string(), Json::Value(), nullptr, 0, kClientReady);
 }
 
 void ClientSession::natCheck(const Json::Value& message) {

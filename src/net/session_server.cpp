@@ -143,7 +143,7 @@ void SessionServer::listenThread() {
         // the first frame the phone receives.
         Json::Value info;
         buildServerInfo(info);
-        auto session = std::make_unique<ClientSession>(*this, s, peer);
+        auto session = std::make_unique<ClientSession>(*this, s, peer, nextSessionId_.fetch_add(1));
         ClientSession* raw = session.get();
         raw->enqueue(encodeFrame(protocol::MsgServerInfo, info, nullptr, 0));
         {
@@ -162,6 +162,8 @@ void SessionServer::onlineTestThread() {
         for (int i = 0; i < 11; ++i) {
             if (stop_.load()) return;
             ::usleep(100 * 1000);
+            // Phones the teacher just allowed need not wait for the full round.
+            completeAllowed();
         }
         if (stop_.load()) return;
         std::vector<int> doomed;
@@ -180,6 +182,78 @@ void SessionServer::onlineTestThread() {
             if (busy_ && support::gettime() - busySince_ > kBusyMillis) busy_ = false;
         }
     }
+}
+
+void SessionServer::completeAllowed() {
+    std::vector<ClientSession*> allowed;
+    {
+        std::lock_guard<support::MyMutex> lock(lock_);
+        for (const auto& session : sessions_)
+            if (!session->closing() && session->access() == ClientSession::Access::Allowed)
+                allowed.push_back(session.get());
+    }
+    // Only this thread removes sessions, so the pointers stay valid here.
+    for (ClientSession* session : allowed) session->completeAllowed();
+}
+
+std::vector<core::PhoneEntry> SessionServer::phones() {
+    std::vector<core::PhoneEntry> out;
+    std::lock_guard<support::MyMutex> lock(lock_);
+    for (const auto& s : sessions_) {
+        const ClientSession::Access access = s->access();
+        if (s->closing() || access == ClientSession::Access::Connected) continue;
+        core::PhoneEntry e;
+        e.id = s->id();
+        e.socket = s->socket();
+        e.address = s->peer().sin_addr.s_addr;
+        e.held = access != ClientSession::Access::Ready;
+        e.admin = !e.held && s->admin && s->identified();
+        e.identity = e.held ? std::string() : s->uniqueId;
+        e.tag = s->tag;
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+bool SessionServer::disconnect(uint64_t id) {
+    std::lock_guard<support::MyMutex> lock(lock_);
+    for (const auto& s : sessions_) {
+        if (s->id() != id || s->closing()) continue;
+        s->setClosing();
+        LOGOUT("%s disconnected by the teacher", s->peerText().c_str());
+        return true;
+    }
+    return false;
+}
+
+bool SessionServer::allow(uint64_t id) {
+    std::lock_guard<support::MyMutex> lock(lock_);
+    for (const auto& s : sessions_) {
+        if (s->id() != id) continue;
+        if (!s->allowHeld()) return false;
+        LOGOUT("%s allowed by the teacher", s->peerText().c_str());
+        return true;
+    }
+    return false;
+}
+
+bool SessionServer::refuse(uint64_t id) {
+    std::lock_guard<support::MyMutex> lock(lock_);
+    for (const auto& s : sessions_) {
+        if (s->id() != id) continue;
+        if (s->closing() || s->access() != ClientSession::Access::Held) return false;
+        s->setClosing();
+        LOGOUT("%s refused by the teacher", s->peerText().c_str());
+        return true;
+    }
+    return false;
+}
+
+bool SessionServer::isHeld(uint64_t id) {
+    std::lock_guard<support::MyMutex> lock(lock_);
+    for (const auto& s : sessions_)
+        if (s->id() == id) return !s->closing() && s->access() == ClientSession::Access::Held;
+    return false;
 }
 
 void SessionServer::remove(int socket) {
@@ -237,7 +311,7 @@ void SessionServer::sendFrameIf(const Frame& frame,
                                 const std::function<bool(int socket, size_t queuedBytes)>& accept) {
     std::lock_guard<support::MyMutex> lock(lock_);
     for (const auto& session : sessions_) {
-        if (session->closing()) continue;
+        if (session->closing() || session->access() != ClientSession::Access::Ready) continue;
         if (accept(session->socket(), session->queuedBytes())) session->enqueue(frame);
     }
 }
@@ -247,6 +321,9 @@ void SessionServer::sendFrame(const Frame& frame, int target) {
     for (const auto& session : sessions_) {
         if (session->closing()) continue;
         if (target != -1 && session->socket() != target) continue;
+        // What goes to every phone (the screen, the tools' states) is not for
+        // peers that have not been let in.
+        if (target == -1 && session->access() != ClientSession::Access::Ready) continue;
         session->enqueue(frame);
         if (target != -1) break;
     }

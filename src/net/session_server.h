@@ -3,6 +3,7 @@
 // removes dead ones.
 #pragma once
 
+#include "core/phone_access.h"
 #include "net/frame_codec.h"
 #include "net/session_types.h"
 #include "platform/network_adapters.h"
@@ -20,7 +21,7 @@ namespace net {
 
 class ClientSession;
 
-class SessionServer : public SessionPort {
+class SessionServer : public SessionPort, public core::PhoneDirectory {
 public:
     // Per-session bound of queued, unsent bytes; a phone that stops reading is
     // closed when its queue passes it.
@@ -76,6 +77,21 @@ public:
     size_t sessionCount();
     bool isBusy();
 
+    // core::PhoneDirectory: the phones as the windows list them, and the
+    // teacher's answers for held phones. An allowed phone's client-ready
+    // event is reported on the online-test thread within about 100 ms.
+    std::vector<core::PhoneEntry> phones() override;
+    bool disconnect(uint64_t id) override;
+    bool allow(uint64_t id) override;
+    bool refuse(uint64_t id) override;
+    bool isHeld(uint64_t id) override;
+
+    // Asked after every handshake whether the phone must wait for the
+    // teacher's approval; null lets every phone in. Set it before start and
+    // keep it until shutdown.
+    void setAdmission(core::PhoneAdmission* admission) { admission_.store(admission); }
+    core::PhoneAdmission* admission() const { return admission_.load(); }
+
     // Fills the fields of MsgServerInfo.
     void buildServerInfo(Json::Value& message);
 
@@ -99,6 +115,8 @@ private:
     void onlineTestThread();
     void udpThread();
     void remove(int socket);
+    // Online-test thread: reports the phones the teacher allowed as ready.
+    void completeAllowed();
     // Opens the sockets that take the bound adapter's broadcasts (subnet and
     // 255.255.255.255); failures are logged and leave discovery unicast only.
     void openBroadcastSockets(uint32_t address);
@@ -146,6 +164,8 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<int> maxClients_{100};
     std::atomic<RecordControl*> recorder_{nullptr};
+    std::atomic<core::PhoneAdmission*> admission_{nullptr};
+    std::atomic<uint64_t> nextSessionId_{1};
     std::atomic<size_t> sendQueueLimit_{kDefaultSendQueueLimit};
     std::atomic<int> stallMillis_{kDefaultStallMillis};
 };

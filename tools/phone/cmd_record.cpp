@@ -142,10 +142,13 @@ int runSession(const ParsedArgs& args, const std::string& what, std::ostream& ou
     }
     const int timeout = timeoutFromArgs(args, "timeout", 10000);
 
-    // A watching phone by default: the recording outlives this command; the
-    // controlling phone's leaving would end it.
+    // When this command ends the recording itself (voice or duration), it is
+    // the controlling phone. Otherwise the recording must outlive it, and the
+    // controlling phone's leaving would end it: a watching phone then, which
+    // the PC obeys only while its WATCH_ONLY setting is 0 (--udp always works).
+    const bool selfContained = voicePath || args.has("duration");
     return inSession(
-        args, false, err,
+        args, selfContained, err,
         [&](PhoneClient& client) {
             Json::Value message(Json::objectValue);
             message[protocol::field::action] = action;

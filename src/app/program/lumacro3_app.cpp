@@ -32,6 +32,7 @@
 #include "support/thread_pool.h"
 #include "ui/connect/connect_payload.h"
 #include "ui/connect/hotspot.h"
+#include "ui/access/approval_controller.h"
 #include "ui/connect/session_server_link.h"
 #include "ui/connect/terminal_code.h"
 #include "ui/connect/welcome_hub_window.h"
@@ -116,6 +117,8 @@ struct Lumacro3App::State {
     std::unique_ptr<net::SessionServer> server;
     bool serverStarted = false;
     std::unique_ptr<ui::CommandContext> context;
+    // Asked by the session server after each handshake; freed after it.
+    std::unique_ptr<ui::access::ApprovalController> approvals;
     std::unique_ptr<HelperServers> helpers;
     std::unique_ptr<Integration> integration;
     std::unique_ptr<FeatureSet> features;
@@ -339,6 +342,9 @@ void Lumacro3App::startServer() {
     // Sessions may start before the features and the main window exist;
     // their messages wait until start-up has put everything in place.
     s.context->gate.hold();
+    // Phones not approved before wait for the teacher when approval is on.
+    s.approvals = std::make_unique<ui::access::ApprovalController>(*s.server, *s.settings, s.uiScale);
+    s.server->setAdmission(s.approvals.get());
 
     uint32_t address = support::string2ip(s.settings->getString(setting::NET, "bindIp", "0.0.0.0"));
     s.serverStarted = s.server->start(address, s.sessionPort, ui::onSessionEvent, s.context.get());
@@ -446,6 +452,7 @@ void Lumacro3App::createConnectWindow() {
     deps.serverName = [values] { return values->serverName(); };
     ui::settings::SettingsHubWindow* settingsWindow = s.settingsWindow.get();
     deps.openSettings = [settingsWindow] { settingsWindow->open(); };
+    deps.phones = s.server.get();
     s.connectWindow = std::make_unique<ui::welcome::WelcomeHubWindow>(std::move(deps));
     if (s.serverStarted) ui::welcome::announceConnectCode(ui::welcome::connectPayload(s.server->boundAddress()));
 }
@@ -544,6 +551,7 @@ void Lumacro3App::shutDown() {
     s.server->shutdown();
     s.context->server = nullptr;
     s.server.reset();
+    s.approvals.reset();
     LOGOUT("netSrv freed");
     // 8. The feature set lets go of the context before it is freed.
     s.features->stopRemaining();

@@ -6,6 +6,7 @@
 #include "ui/connect/connect_payload.h"
 #include "ui/connect/connect_server.h"
 #include "ui/connect/hotspot.h"
+#include "ui/connect/phone_list.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/my_button.h"
 #include "ui/widgets/qr_static.h"
@@ -112,8 +113,15 @@ void WelcomeWnd::initialise() {
     }
     if (!helpAvailable_) helpButton_->hide();
 
+    if (deps_.phones) {
+        // The window grows by the list's height; the rest keeps its place.
+        phoneList_ = new PhoneListView(*deps_.phones, scale_, [this](int listHeight) {
+            setFixedSize(px(440), baseHeight() + listHeight);
+        }, this);
+    }
+
     initialised_ = true;
-    setFixedSize(px(440), px(557));
+    setFixedSize(px(440), baseHeight());
     layoutButtons(width());
 }
 
@@ -151,6 +159,7 @@ void WelcomeWnd::layoutButtons(int cx) {
     x -= b + px(14);
     mirrorButton_->setGeometry(x, y, b, b);
     qr_->setGeometry(px(104), px(107), px(234), px(234));
+    if (phoneList_) phoneList_->setGeometry(0, baseHeight(), cx, std::max(0, height() - baseHeight()));
 }
 
 void WelcomeWnd::resizeEvent(QResizeEvent*) { layoutButtons(width()); }
@@ -168,6 +177,7 @@ void WelcomeWnd::show(bool flag) {
             move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
         }
     }
+    if (phoneList_) phoneList_->refresh();
     if (!isVisible()) {
         QWidget::show();
         activateWindow();
@@ -177,6 +187,7 @@ void WelcomeWnd::show(bool flag) {
 
 void WelcomeWnd::setConnectedPeer(uint32_t address) {
     connectedPeer_ = address;
+    if (phoneList_) phoneList_->refresh();
     update();
 }
 
@@ -216,7 +227,7 @@ void WelcomeWnd::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    const int w = width(), h = height();
+    const int w = width(), h = baseHeight();
     p.fillRect(rect(), Qt::white);
     p.fillRect(QRect(0, 0, w, px(62)), QColor::fromRgba(variant_.colour));
 

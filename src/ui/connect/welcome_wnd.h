@@ -5,6 +5,7 @@
 // the help page and the screen-mirroring helper, and hide the window.
 #pragma once
 
+#include "core/phone_access.h"
 #include "ui/connect/connect_variant.h"
 
 #include <QImage>
@@ -23,6 +24,7 @@ class MyButton;
 namespace ui::welcome {
 
 class ConnectServer;
+class PhoneListView;
 class Hotspot;
 
 struct WelcomeDeps {
@@ -38,6 +40,9 @@ struct WelcomeDeps {
     std::function<void(const std::string&)> openFile;
     // Starts a program in a working folder; a detached process when empty.
     std::function<void(const std::string&, const std::string&)> startProgram;
+    // The connected phones, listed below the code with a disconnect link
+    // each; no list when null.
+    core::PhoneDirectory* phones = nullptr;
 };
 
 class WelcomeWnd : public QWidget {
@@ -66,6 +71,9 @@ public:
     widgets::MyButton* button(int id) const;
     // Height of the band that drags the window.
     int captionHeight() const { return px(62); }
+    // The window without the phone list below it.
+    int baseHeight() const { return px(557); }
+    PhoneListView* phoneList() const { return phoneList_; }
 
     // One tick of the hotspot timer: with a usable hotspot address the
     // server starts on it and the code appears. True when it did.
@@ -109,6 +117,7 @@ private:
     widgets::MyButton* hideButton_ = nullptr;
     widgets::MyButton* mirrorButton_ = nullptr;
     widgets::CQRStatic* qr_ = nullptr;
+    PhoneListView* phoneList_ = nullptr;
 };
 
 }  // namespace ui::welcome

@@ -1,5 +1,6 @@
 #include "ui/main/dispatcher.h"
 
+#include "core/phone_access.h"
 #include "protocol/fields.h"
 #include "protocol/message_names.h"
 #include "support/logger.h"
@@ -20,46 +21,51 @@ using namespace dispatch;
 
 namespace {
 
+// What a message does to the PC: a watching phone (accepted with "admin"
+// false) may only send what it needs to watch.
+enum Effect : bool { kWatches = false, kActs = true };
+
 struct Route {
     const char* className;
     Handler handler;
+    Effect effect;
 };
 
 // Compared in this order; the first exact match runs.
 const Route kRoutes[] = {
-    {protocol::MsgMouseEvent, handleMouseEvent},
-    {protocol::MsgMotionEvent, handleMotionEvent},
-    {protocol::MsgRotateEvent, handleRotateEvent},
-    {protocol::MsgKeyEvent, handleKeyEvent},
-    {protocol::MsgKeyEventEx, handleKeyEventEx},
-    {protocol::MsgLive, handleLive},
-    {protocol::MsgOpenURL, handleOpenUrl},
-    {protocol::MsgMediaPlay, handleMediaPlay},
-    {protocol::MsgLiveOpen, handleLiveOpen},
-    {protocol::MsgLiveData, handleLiveData},
-    {protocol::MsgLiveClose, handleLiveClose},
-    {protocol::MsgAudioPlayStart, handleAudioPlayStart},
-    {protocol::MsgAudioPlayData, handleAudioPlayData},
-    {protocol::MsgAudioPlayStop, handleAudioPlayStop},
-    {protocol::MsgMediaRecord, handleMediaRecord},
-    {protocol::MsgVoiceData, handleVoiceData},
-    {protocol::MsgFile, handleFile},
-    {protocol::MsgBrush, handleBrush},
-    {protocol::MsgSpot, handleSpot},
-    {protocol::MsgDrawingBoard, handleDrawingBoard},
-    {protocol::MsgEditText, handleEditText},
-    {protocol::MsgMediaPlayer, handleMediaPlayer},
-    {protocol::MsgGlass, handleGlass},
-    {protocol::MsgPCCamera, handlePcCamera},
-    {protocol::MsgVolume, handleVolume},
-    {protocol::MsgPPT, handlePpt},
-    {protocol::MsgScreenshot, handleScreenshot},
-    {protocol::MsgInputText, handleInputText},
-    {protocol::MsgPhotos, handlePhotos},
-    {protocol::MsgPexloAutoLogin, handlePexloAutoLogin},
-    {protocol::MsgOpenEbook, handleOpenEbook},
-    {protocol::MsgScreen, handleScreen},
-    {protocol::MsgMiracastDisplay, handleMiracastDisplay},
+    {protocol::MsgMouseEvent, handleMouseEvent, kActs},
+    {protocol::MsgMotionEvent, handleMotionEvent, kActs},
+    {protocol::MsgRotateEvent, handleRotateEvent, kActs},
+    {protocol::MsgKeyEvent, handleKeyEvent, kActs},
+    {protocol::MsgKeyEventEx, handleKeyEventEx, kActs},
+    {protocol::MsgLive, handleLive, kWatches},
+    {protocol::MsgOpenURL, handleOpenUrl, kActs},
+    {protocol::MsgMediaPlay, handleMediaPlay, kActs},
+    {protocol::MsgLiveOpen, handleLiveOpen, kActs},
+    {protocol::MsgLiveData, handleLiveData, kActs},
+    {protocol::MsgLiveClose, handleLiveClose, kActs},
+    {protocol::MsgAudioPlayStart, handleAudioPlayStart, kActs},
+    {protocol::MsgAudioPlayData, handleAudioPlayData, kActs},
+    {protocol::MsgAudioPlayStop, handleAudioPlayStop, kActs},
+    {protocol::MsgMediaRecord, handleMediaRecord, kActs},
+    {protocol::MsgVoiceData, handleVoiceData, kActs},
+    {protocol::MsgFile, handleFile, kActs},
+    {protocol::MsgBrush, handleBrush, kActs},
+    {protocol::MsgSpot, handleSpot, kActs},
+    {protocol::MsgDrawingBoard, handleDrawingBoard, kActs},
+    {protocol::MsgEditText, handleEditText, kActs},
+    {protocol::MsgMediaPlayer, handleMediaPlayer, kActs},
+    {protocol::MsgGlass, handleGlass, kActs},
+    {protocol::MsgPCCamera, handlePcCamera, kActs},
+    {protocol::MsgVolume, handleVolume, kActs},
+    {protocol::MsgPPT, handlePpt, kActs},
+    {protocol::MsgScreenshot, handleScreenshot, kActs},
+    {protocol::MsgInputText, handleInputText, kActs},
+    {protocol::MsgPhotos, handlePhotos, kActs},
+    {protocol::MsgPexloAutoLogin, handlePexloAutoLogin, kActs},
+    {protocol::MsgOpenEbook, handleOpenEbook, kActs},
+    {protocol::MsgScreen, handleScreen, kActs},
+    {protocol::MsgMiracastDisplay, handleMiracastDisplay, kActs},
 };
 
 void clientReady(CommandContext& context, int socket, const sockaddr_in* peer) {
@@ -115,7 +121,32 @@ std::string peerName(int socket) {
                                : currentPeer + " (socket " + std::to_string(socket) + ")";
 }
 
+// Messages of a watching phone dropped on this receive thread (one thread per
+// session); the first few are logged.
+thread_local int watcherDrops = 0;
+constexpr int kWatcherDropLogLimit = 10;
+
+// False when the message acts on the PC and comes from a watching phone while
+// watching phones only watch.
+bool allowedFrom(CommandContext& context, int socket, const std::string& className) {
+    if (!actsOnPc(className) || !context.server || !context.settings) return true;
+    if (context.server->isAdmin(socket)) return true;
+    if (!core::AccessSettings(*context.settings).watchOnly()) return true;
+    if (watcherDrops < kWatcherDropLogLimit) {
+        ++watcherDrops;
+        LOGOUT("%s: %s dropped: a watching phone does not control this PC%s", peerName(socket).c_str(),
+               className.c_str(), watcherDrops == kWatcherDropLogLimit ? " (further drops are not logged)" : "");
+    }
+    return false;
+}
+
 }  // namespace
+
+bool actsOnPc(const std::string& className) {
+    for (const Route& route : kRoutes)
+        if (className == route.className) return route.effect == kActs;
+    return false;
+}
 
 int onSessionEvent(int socket, const sockaddr_in* peer, const std::string& className,
                    const Json::Value& message, const uint8_t* data, size_t dataLength, int event,
@@ -135,7 +166,8 @@ int onSessionEvent(int socket, const sockaddr_in* peer, const std::string& class
         switch (event) {
         case net::kMessage:
             currentPeer = peer ? support::ip2string(peer->sin_addr.s_addr) : std::string();
-            dispatchMessage(data, className, userData, message, dataLength, socket);
+            if (allowedFrom(*context, socket, className))
+                dispatchMessage(data, className, userData, message, dataLength, socket);
             currentPeer.clear();
             break;
         case net::kClientReady:

@@ -22,6 +22,13 @@ int onSessionEvent(int socket, const sockaddr_in* peer, const std::string& class
 bool dispatchMessage(const uint8_t* data, const std::string& className, void* userData,
                      const Json::Value& message, size_t dataLength, int socket);
 
+// True for the classes that act on the PC (pointer, keys, text, volume, URLs
+// and files, media, overlays, drawing board, slides, photos, camera,
+// screenshots, recording, related programs). A watching phone's messages of
+// these classes are dropped while the setting WATCH_ONLY is on; the live
+// stream request (MsgLive) and unknown classes are not among them.
+bool actsOnPc(const std::string& className);
+
 // Releases what the controlling phone held (viewers, transfers, recording,
 // phone audio); also used at shutdown.
 void releasePhoneResources(CommandContext& context);
