@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTimer>
 
 #include <string>
@@ -68,16 +70,25 @@ public:
     QPushButton* defaultsButton = nullptr;    // 1022
 };
 
-// Magic mouse (presentation cursor) and language. The lower part of the
-// page is kept free for further options.
+// Magic mouse (presentation cursor), language, and who may control the PC:
+// watching phones only watch, new phones wait for the teacher's approval,
+// and the phones the teacher always allows.
 class SetFunc2Wnd : public SettingsPage {
 public:
     SetFunc2Wnd(SettingsDeps& deps, SetWnd* window);
+    // The always-allowed phones as the settings hold them now.
+    void refillApproved();
+    // Removes the selected phone from the always-allowed list.
+    void removeSelectedApproved();
 
     QCheckBox* magicMouseBox = nullptr;  // 1020
     QComboBox* cursorList = nullptr;     // 1023
     BrowseBox* cursorFileBox = nullptr;  // 1016
     QComboBox* languageList = nullptr;   // 1024
+    QCheckBox* watchOnlyBox = nullptr;
+    QCheckBox* approvalBox = nullptr;
+    QListWidget* approvedList = nullptr;
+    QPushButton* removeApprovedButton = nullptr;
 };
 
 // Where recordings go, the last recording, and the recording parameters.

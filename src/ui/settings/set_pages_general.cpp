@@ -1,4 +1,5 @@
 #include "core/features.h"
+#include "core/phone_access.h"
 #include "core/settings.h"
 #include "support/language.h"
 #include "support/logger.h"
@@ -312,7 +313,21 @@ SetFunc2Wnd::SetFunc2Wnd(SettingsDeps& deps, SetWnd* window) : SettingsPage(deps
     languageRow->addWidget(languageList);
     languageRow->addStretch(1);
     page->addWidget(language);
-    // The rest of the page stays free for further options.
+
+    QGroupBox* access = group("手机权限");
+    auto* accessGrid = new QGridLayout(access);
+    watchOnlyBox = new QCheckBox(qtr("观看的手机只能观看，不能操作这台电脑"), access);
+    approvalBox = new QCheckBox(qtr("新手机连接时先询问我"), access);
+    approvedList = new QListWidget(access);
+    approvedList->setMaximumHeight(84);
+    removeApprovedButton = new QPushButton(qtr("删除(&D)"), access);
+    accessGrid->addWidget(watchOnlyBox, 0, 0, 1, 2);
+    accessGrid->addWidget(approvalBox, 1, 0, 1, 2);
+    accessGrid->addWidget(label("始终允许的手机："), 2, 0, 1, 2);
+    accessGrid->addWidget(approvedList, 3, 0);
+    accessGrid->addWidget(removeApprovedButton, 3, 1, Qt::AlignTop);
+    accessGrid->setColumnStretch(0, 1);
+    page->addWidget(access);
     page->addStretch(1);
 
     magicMouseBox->setChecked(store().getInt(SET, "SHOW_CURSOR", 0) != 0);
@@ -334,6 +349,37 @@ SetFunc2Wnd::SetFunc2Wnd(SettingsDeps& deps, SetWnd* window) : SettingsPage(deps
         store().setString(SET, "language", s(languageList->itemData(index).toString()));
         restart();
     });
+
+    core::AccessSettings accessSettings(store());
+    watchOnlyBox->setChecked(accessSettings.watchOnly());
+    approvalBox->setChecked(accessSettings.approvalRequired());
+    refillApproved();
+    QObject::connect(watchOnlyBox, &QCheckBox::clicked, this,
+                     [this](bool on) { core::AccessSettings(store()).setWatchOnly(on); });
+    QObject::connect(approvalBox, &QCheckBox::clicked, this,
+                     [this](bool on) { core::AccessSettings(store()).setApprovalRequired(on); });
+    QObject::connect(approvedList, &QListWidget::currentRowChanged, this,
+                     [this](int row) { removeApprovedButton->setEnabled(row >= 0); });
+    QObject::connect(removeApprovedButton, &QPushButton::clicked, this, [this] { removeSelectedApproved(); });
+}
+
+void SetFunc2Wnd::refillApproved() {
+    approvedList->clear();
+    for (const core::ApprovedPhone& phone : core::AccessSettings(store()).approvedPhones()) {
+        const std::string shown = phone.tag.empty() ? phone.identity : phone.tag + "  (" + phone.identity + ")";
+        auto* item = new QListWidgetItem(q(shown), approvedList);
+        item->setData(Qt::UserRole, q(phone.identity));
+    }
+    removeApprovedButton->setEnabled(approvedList->currentRow() >= 0);
+}
+
+void SetFunc2Wnd::removeSelectedApproved() {
+    QListWidgetItem* item = approvedList->currentItem();
+    if (!item) return;
+    const std::string identity = s(item->data(Qt::UserRole).toString());
+    if (!core::AccessSettings(store()).removeApproved(identity))
+        LOGOUT("approved phone %s was not in the list", identity.c_str());
+    refillApproved();
 }
 
 // ---------------------------------------------------------------- recording
