@@ -4,6 +4,8 @@
 #include "platform/screen_grabber.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -14,10 +16,38 @@ namespace platform {
 // A grabber of a fixed size whose pictures are filled with one BGRA colour
 // that changes with every capture (blue byte = capture count), unless
 // `fixedColour` is set; with `noise` every picture is new random pixels
-// (pictures that compress badly, for queue tests).
+// (pictures that compress badly, for queue tests). With `tracking` set the
+// grabber reports only the areas given to change(), and grabs (counts a
+// capture) only when there are some.
 class FakeScreenGrabber : public ScreenGrabber {
 public:
     FakeScreenGrabber(int width, int height) : w_(width), h_(height) {}
+
+    bool tracksChanges() override { return tracking; }
+    bool waitForChanges(bool, int timeoutMs) override {
+        if (!tracking) return true;
+        std::unique_lock<std::mutex> lock(changeMutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [this] { return !pending_.empty(); });
+    }
+    bool captureChanges(bool drawCursor, std::vector<ScreenRect>& updated) override {
+        if (!tracking) return ScreenGrabber::captureChanges(drawCursor, updated);
+        updated.clear();
+        {
+            std::lock_guard<std::mutex> lock(changeMutex_);
+            updated.swap(pending_);
+        }
+        if (updated.empty()) return true;
+        return capture(drawCursor);
+    }
+    // An area of the screen changes (tracking grabbers report it next).
+    void change(ScreenRect area) {
+        {
+            std::lock_guard<std::mutex> lock(changeMutex_);
+            pending_.push_back(area);
+        }
+        changed_.notify_all();
+    }
 
     bool open() override {
         opens.fetch_add(1);
@@ -56,6 +86,7 @@ public:
     }
 
     bool openResult = true;
+    bool tracking = false;
     bool noise = false;
     uint32_t fixedColour = 0;
     std::atomic<bool> isOpen{false};
@@ -68,6 +99,9 @@ private:
     int w_, h_;
     uint32_t colour_ = 0;
     uint32_t seed_ = 2463534242u;
+    std::mutex changeMutex_;
+    std::condition_variable changed_;
+    std::vector<ScreenRect> pending_;
 };
 
 // A pointer that records every move.
