@@ -9,6 +9,7 @@
 #include "platform/fakes/fake_network_adapters.h"
 #include "record/lesson_recorder.h"
 #include "record/record_fixture.h"
+#include "capture/colour_window.h"
 #include "common/temp_dir.h"
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
@@ -499,4 +500,47 @@ TEST_F(RecorderOverTheNetwork, PhoneVoiceFromTheReferenceClient) {
         EXPECT_NEAR(number(probe(file)["format"]["duration"]), 3.0, 0.6) << mode;
         Rig::sleepSeconds(1.0);  // the next file gets another name
     }
+}
+
+// A clean stop leaves a regular MP4 (index in front, no fragments) that lasts
+// as long as the lesson; the picture is kept up to date from the changed rows
+// only: a corner that changes shows its new colour, the rest its old one.
+TEST(Recorder, ACleanStopLeavesARegularMp4OfTheLessonsLength) {
+    Rig rig(640, 480);
+    ASSERT_TRUE(rig.ready());
+    TonePlayer tone(*rig.pulse, rig.doc.path(), 1000);
+    ColourWindow background(0, 0, 640, 480, {{0, 0, 640, 480, 0x2040c0}});
+    ColourWindow corner(576, 0, 64, 48, {{0, 0, 64, 48, 0x2040c0}});
+    ASSERT_TRUE(background.ok() && corner.ok());
+    const auto begin = std::chrono::steady_clock::now();
+    rig.recorder->start(false);
+    ASSERT_EQ(rig.states.states(), std::vector<int>{1});
+    Rig::sleepSeconds(1.5);
+    corner.setFills({{0, 0, 64, 48, 0xff8000}});
+    Rig::sleepSeconds(2);
+    rig.recorder->stop();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0}));
+
+    const std::string file = rig.lastFile();
+    EXPECT_EQ(filesIn(rig.folder()), std::vector<std::string>{file});
+    const auto boxes = topLevelBoxes(file);
+    ASSERT_GE(boxIndex(boxes, "moov"), 0) << file;
+    EXPECT_LT(boxIndex(boxes, "moov"), boxIndex(boxes, "mdat"));
+    EXPECT_FALSE(hasBox(boxes, "moof"));
+    const double duration = number(probe(file)["format"]["duration"]);
+    EXPECT_LE(duration, wall + 0.2);
+    EXPECT_GE(duration, 3.0);
+
+    const std::string frame = decodedFrame(file, duration - 0.3);
+    ASSERT_EQ(frame.size(), size_t(640 * 480 * 4));
+    auto near = [&](int x, int y, unsigned rgb) {
+        const auto* p = reinterpret_cast<const uint8_t*>(frame.data()) + (size_t(y) * 640 + size_t(x)) * 4;
+        return std::abs(p[2] - int(rgb >> 16)) <= 14 && std::abs(p[1] - int((rgb >> 8) & 0xff)) <= 14 &&
+               std::abs(p[0] - int(rgb & 0xff)) <= 14;
+    };
+    EXPECT_TRUE(near(608, 24, 0xff8000));
+    EXPECT_TRUE(near(560, 24, 0x2040c0));
+    EXPECT_TRUE(near(608, 60, 0x2040c0));
+    EXPECT_TRUE(near(100, 400, 0x2040c0));
 }
