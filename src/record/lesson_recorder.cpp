@@ -107,8 +107,12 @@ LessonRecorder::LessonRecorder(core::Settings& settings, std::function<std::stri
 }
 
 LessonRecorder::~LessonRecorder() {
+    // The program is ending: a fragmented recording is complete and
+    // playable, so no rewrite holds up the exit.
+    abandonRewrite_ = true;
     endSilently();
     joinFailureStop();
+    joinFinisher();
 }
 
 int LessonRecorder::frameRateFor(int64_t setting, int displayWidth) {
@@ -147,6 +151,7 @@ void LessonRecorder::sendState(int state) {
 void LessonRecorder::start(bool enableClientVoice) {
     joinFailureStop();
     std::lock_guard<std::mutex> lock(control_);
+    joinFinisher();
     sendState(startRecording(enableClientVoice) ? kStateStarted : kStateStartFailed);
 }
 
@@ -337,16 +342,45 @@ void LessonRecorder::resume() {
 void LessonRecorder::stop() {
     joinFailureStop();
     std::lock_guard<std::mutex> lock(control_);
+    joinFinisher();
     stopRecording(true);
 }
 
 void LessonRecorder::endSilently() {
     joinFailureStop();
     std::lock_guard<std::mutex> lock(control_);
+    joinFinisher();
     if (recording_) stopRecording(false);
 }
 
+void LessonRecorder::joinFinisher() {
+    std::thread done;
+    {
+        std::lock_guard<std::mutex> lock(finisherLock_);
+        done = std::move(finisher_);
+    }
+    if (done.joinable()) done.join();
+}
+
+void LessonRecorder::finishFile(const std::string& path, bool sendMessages) {
+    pthread_setname_np(pthread_self(), "record-finish");
+    const int64_t t0 = nowUs();
+    if (rewriteAsRegularMp4(path, [this](int64_t) { return !abandonRewrite_.load(); }))
+        LOGOUT("record: finished %s (index in front, %lld ms)", path.c_str(),
+               static_cast<long long>((nowUs() - t0) / 1000));
+    else
+        LOGOUT("record: finished %s", path.c_str());
+    if (sendMessages) tellStopped(true);
+}
+
+void LessonRecorder::tellStopped(bool finished) {
+    const int64_t window = settings_.getInt(core::setting::Interop, kClassroomWindow, 0);
+    if (window != 0 && notifyClassroom_) notifyClassroom_(window, finished);
+    sendState(kStateStopped);
+}
+
 bool LessonRecorder::stopRecording(bool sendMessages) {
+    joinFinisher();
     stopFlag_ = true;
     closeSources();
     {
@@ -357,19 +391,10 @@ bool LessonRecorder::stopRecording(bool sendMessages) {
     if (videoThread_.joinable()) videoThread_.join();
 
     bool result = false;
+    bool complete = false;
     if (writer_) {
-        if (!writer_->finish()) {
-            LOGOUT("record: %s may be incomplete", path_.c_str());
-        } else {
-            // A complete recording gets its index in front; the phones hear
-            // of the stop (and may ask to play lastfile) only after that.
-            const int64_t t0 = nowUs();
-            if (rewriteAsRegularMp4(path_))
-                LOGOUT("record: finished %s (index in front, %lld ms)", path_.c_str(),
-                       static_cast<long long>((nowUs() - t0) / 1000));
-            else
-                LOGOUT("record: finished %s", path_.c_str());
-        }
+        complete = writer_->finish();
+        if (!complete) LOGOUT("record: %s may be incomplete", path_.c_str());
         writer_.reset();
         if (captureRegistered_) capture_->stop(captureToken_);
         captureRegistered_ = false;
@@ -386,10 +411,15 @@ bool LessonRecorder::stopRecording(bool sendMessages) {
     frameRate_ = 0;
     bitRate_ = 0;
 
-    if (!sendMessages) return result;
-    const int64_t window = settings_.getInt(core::setting::Interop, kClassroomWindow, 0);
-    if (window != 0 && notifyClassroom_) notifyClassroom_(window, result);
-    sendState(kStateStopped);
+    if (complete) {
+        // A complete recording gets its index in front on a thread of its
+        // own (seconds for a long lesson); the phones hear of the stop, and
+        // may ask to play lastfile, only once the file is final.
+        std::lock_guard<std::mutex> lock(finisherLock_);
+        finisher_ = std::thread(&LessonRecorder::finishFile, this, path_, sendMessages);
+        return result;
+    }
+    if (sendMessages) tellStopped(result);
     return result;
 }
 

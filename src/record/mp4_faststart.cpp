@@ -65,7 +65,7 @@ struct Remux {
 
 // Copies every packet of `path` into `temp`, the index in front.
 bool remux(const std::string& path, const std::string& temp,
-           const std::function<void(int64_t)>& onPacket) {
+           const std::function<bool(int64_t)>& onPacket) {
     Remux m;
     if (!m.packet) return false;
     int r = avformat_open_input(&m.in, path.c_str(), nullptr, nullptr);
@@ -122,7 +122,10 @@ bool remux(const std::string& path, const std::string& temp,
             return false;
         }
         ++packets;
-        if (onPacket) onPacket(packets);
+        if (onPacket && !onPacket(packets)) {
+            LOGOUT("record: the rewrite of %s was given up", path.c_str());
+            return false;
+        }
     }
     if (packets == 0) {
         LOGOUT("record: %s holds no pictures or sound", path.c_str());
@@ -145,7 +148,7 @@ std::string rewriteTempPath(const std::string& path) {
     return (p.parent_path() / ("." + p.filename().string() + kTempSuffix)).string();
 }
 
-bool rewriteAsRegularMp4(const std::string& path, const std::function<void(int64_t)>& onPacket) {
+bool rewriteAsRegularMp4(const std::string& path, const std::function<bool(int64_t)>& onPacket) {
     const std::string temp = rewriteTempPath(path);
     std::error_code ec;
     std::filesystem::remove(temp, ec);

@@ -18,9 +18,10 @@ std::string rewriteTempPath(const std::string& path);
 // then `path` is left exactly as it was and the temporary file is removed.
 // If the process ends during the rewrite, `path` is untouched too (only the
 // temporary file may stay; removeStaleRewrites clears it). `onPacket` is
-// called after each copied packet with the count so far.
+// called after each copied packet with the count so far; when it returns
+// false the rewrite is given up (and `path` stays as it was).
 bool rewriteAsRegularMp4(const std::string& path,
-                         const std::function<void(int64_t packets)>& onPacket = {});
+                         const std::function<bool(int64_t packets)>& onPacket = {});
 
 // Removes temporary files that rewrites ended by a crash left in `folder`.
 void removeStaleRewrites(const std::string& folder);

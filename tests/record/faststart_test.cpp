@@ -129,6 +129,7 @@ TEST(RegularMp4, AProcessKilledDuringTheRewriteLeavesThePlayableFragmentedFile) 
         // kill would end it: no clean-up of any kind runs.
         record::rewriteAsRegularMp4(path, [](int64_t packets) {
             if (packets == 60) ::raise(SIGKILL);
+            return true;
         });
         ::_exit(0);
     }

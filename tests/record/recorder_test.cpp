@@ -46,6 +46,16 @@ struct Rig {
     }
     ~Rig() { recorder.reset(); }
 
+    // A stop, and the file made final (index in front) with the state sent.
+    void stopAndWait() {
+        recorder->stop();
+        recorder->waitUntilFinished();
+    }
+    void endSilentlyAndWait() {
+        recorder->endSilently();
+        recorder->waitUntilFinished();
+    }
+
     // A null sink that had no stream stalls a new one for a second or two
     // after its first block; a silent stream of our own keeps it running.
     void keepSinkRunning() {
@@ -114,7 +124,7 @@ TEST(Recorder, FiveSecondsOfScreenAndTone) {
     EXPECT_EQ(rig.recorder->frameRate(), 10);
     EXPECT_EQ(rig.recorder->bitRate(), LessonRecorder::bitRateFor(1, 1280, 720));
     Rig::sleepSeconds(5);
-    rig.recorder->stop();
+    rig.stopAndWait();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0}));
     EXPECT_EQ(rig.states.targets(), (std::vector<int>{-1, -1}));
@@ -178,7 +188,7 @@ TEST(Recorder, APauseLeavesNoFrozenStretch) {
     Rig::sleepSeconds(3);
     rig.recorder->resume();
     Rig::sleepSeconds(2);
-    rig.recorder->stop();
+    rig.stopAndWait();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     // The dispatcher reports pause and resume; the recorder only start and stop.
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0}));
@@ -204,7 +214,7 @@ TEST(Recorder, TheWatermarkIsBlendedAtTheTopRight) {
     EXPECT_EQ(rig.recorder->watermark().width, 200);
     EXPECT_EQ(rig.recorder->watermark().pixels[3], 127);
     Rig::sleepSeconds(1.5);
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_TRUE(rig.recorder->watermark().empty());
 
     const std::string frame = decodedFrame(rig.lastFile(), 0.5);
@@ -234,7 +244,7 @@ TEST(Recorder, AWatermarkAsLargeAsTheScreenIsRefused) {
     rig.recorder->start(false);
     EXPECT_EQ(rig.states.states(), std::vector<int>{1});
     EXPECT_TRUE(rig.recorder->watermark().empty());
-    rig.recorder->stop();
+    rig.stopAndWait();
 }
 
 TEST(Recorder, RateAndQualityAreClamped) {
@@ -252,7 +262,7 @@ TEST(Recorder, RateAndQualityAreClamped) {
         EXPECT_EQ(rig.recorder->bitRate(), int64_t(c.factor * 640 * 480));
         EXPECT_EQ(rig.capture->captureRate(), float(c.expectedRate));
         Rig::sleepSeconds(1.2);
-        rig.recorder->stop();
+        rig.stopAndWait();
         const Json::Value info = probe(rig.lastFile());
         const Json::Value* video = streamOf(info, "video");
         ASSERT_TRUE(video);
@@ -269,7 +279,7 @@ TEST(Recorder, AVeryWideDisplayRecordsAtFive) {
     EXPECT_EQ(rig.recorder->frameRate(), 5);
     EXPECT_EQ(rig.capture->captureRate(), 5.0f);
     EXPECT_EQ(rig.capture->consumerCount(), 1u);
-    rig.recorder->stop();
+    rig.stopAndWait();
 }
 
 TEST(Recorder, ASecondStartFailsAndTheFirstGoesOn) {
@@ -282,7 +292,7 @@ TEST(Recorder, ASecondStartFailsAndTheFirstGoesOn) {
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, -1}));
     EXPECT_TRUE(rig.recorder->isRecording());
     Rig::sleepSeconds(1);
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, -1, 0}));
     EXPECT_EQ(filesIn(rig.folder()), std::vector<std::string>{first});
     EXPECT_NEAR(number(probe(first)["format"]["duration"]), 2.1, 0.5);
@@ -292,11 +302,11 @@ TEST(Recorder, StopWithoutARecordingSendsStoppedAndTellsTheClassroomServer) {
     Rig rig(640, 480);
     ASSERT_TRUE(rig.ready());
     rig.settings.setInt("Interop", "FSHWND", 0x1234);
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_EQ(rig.states.states(), std::vector<int>{0});
     rig.recorder->start(false);
     Rig::sleepSeconds(0.5);
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_EQ(rig.states.states(), (std::vector<int>{0, 1, 0}));
     std::lock_guard<std::mutex> lock(rig.mutex);
     EXPECT_EQ(rig.notified, (std::vector<std::pair<int64_t, bool>>{{0x1234, false}, {0x1234, true}}));
@@ -314,7 +324,7 @@ TEST(Recorder, NoSoundAndNoVoiceFailsWithoutAFile) {
     rig.recorder->start(true);
     EXPECT_EQ(rig.states.states(), (std::vector<int>{-1, 1}));
     Rig::sleepSeconds(1);
-    rig.recorder->stop();
+    rig.stopAndWait();
     const Json::Value info = probe(rig.lastFile());
     EXPECT_TRUE(streamOf(info, "audio") && streamOf(info, "video"));
 }
@@ -322,10 +332,10 @@ TEST(Recorder, NoSoundAndNoVoiceFailsWithoutAFile) {
 TEST(Recorder, TheControllerLeavingEndsTheRecordingSilently) {
     Rig rig(640, 480);
     ASSERT_TRUE(rig.ready());
-    rig.recorder->endSilently();  // nothing running: nothing happens
+    rig.endSilentlyAndWait();  // nothing running: nothing happens
     rig.recorder->start(false);
     Rig::sleepSeconds(1);
-    rig.recorder->endSilently();
+    rig.endSilentlyAndWait();
     EXPECT_FALSE(rig.recorder->isRecording());
     EXPECT_EQ(rig.states.states(), std::vector<int>{1});
     EXPECT_NEAR(number(probe(rig.lastFile())["format"]["duration"]), 1.0, 0.5);
@@ -350,7 +360,7 @@ TEST(Recorder, AFullDiskStopsTheRecordingWithStateZero) {
     const Json::Value info = probe(rig.lastFile());
     EXPECT_TRUE(streamOf(info, "video"));
     // And the recorder can record again.
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0, 0}));
 }
 
@@ -379,7 +389,7 @@ TEST(Recorder, AStartOnAFullDiskLeavesNoFileAndKeepsTheLastFile) {
     // With room again the next start records and names its file.
     rig.recorder->start(true);
     ASSERT_EQ(rig.states.states(), (std::vector<int>{-1, -1, 1}));
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_EQ(filesIn(rig.folder()), std::vector<std::string>{rig.lastFile()});
 }
 
@@ -520,6 +530,9 @@ TEST(Recorder, ACleanStopLeavesARegularMp4OfTheLessonsLength) {
     Rig::sleepSeconds(2);
     rig.recorder->stop();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    // The stop state is sent once the file is final: what a phone then
+    // plays from lastfile is the rewritten file.
+    ASSERT_TRUE(rig.states.waitForCount(2, 30));
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0}));
 
     const std::string file = rig.lastFile();
