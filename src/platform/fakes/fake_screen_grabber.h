@@ -40,6 +40,11 @@ public:
         if (updated.empty()) return true;
         return capture(drawCursor);
     }
+    // When each capture happened.
+    std::vector<std::chrono::steady_clock::time_point> captureTimes() {
+        std::lock_guard<std::mutex> lock(changeMutex_);
+        return captureTimes_;
+    }
     // An area of the screen changes (tracking grabbers report it next).
     void change(ScreenRect area) {
         {
@@ -57,6 +62,10 @@ public:
     int width() override { return isOpen ? w_ : 0; }
     int height() override { return isOpen ? h_ : 0; }
     bool capture(bool drawCursor) override {
+        {
+            std::lock_guard<std::mutex> lock(changeMutex_);
+            captureTimes_.push_back(std::chrono::steady_clock::now());
+        }
         const int n = captures.fetch_add(1) + 1;
         lastDrawCursor.store(drawCursor);
         colour_ = fixedColour ? fixedColour : (0xff000000u | uint32_t(n & 0xff));
@@ -102,6 +111,7 @@ private:
     std::mutex changeMutex_;
     std::condition_variable changed_;
     std::vector<ScreenRect> pending_;
+    std::vector<std::chrono::steady_clock::time_point> captureTimes_;
 };
 
 // A pointer that records every move.
