@@ -176,11 +176,11 @@ void ScreenCaptureService::Impl::trackingLoop(const std::atomic<bool>& drawCurso
         pause(lastGrab + interval - support::gettime2());
         if (stopFlag.load()) break;
         if (!grabber->waitForChanges(drawCursor.load(), kWaitSliceMs)) continue;
-        const int64_t t = support::gettime2();
-        const uint64_t before = serial.load();
-        const bool ok = grabOnce(drawCursor.load(), true);
-        // A failed grab waits a whole interval too, rather than spinning.
-        if (!ok || serial.load() != before) lastGrab = t;
+        // Every attempt counts against the rate, also one that found nothing
+        // to grab (damage outside the primary area, a cursor that cannot be
+        // read) or failed: such a source is not asked again at once.
+        lastGrab = support::gettime2();
+        grabOnce(drawCursor.load(), true);
     }
 }
 
