@@ -124,8 +124,9 @@ TEST(Recorder, FiveSecondsOfScreenAndTone) {
     EXPECT_EQ(rig.recorder->frameRate(), 10);
     EXPECT_EQ(rig.recorder->bitRate(), LessonRecorder::bitRateFor(1, 1280, 720));
     Rig::sleepSeconds(5);
-    rig.stopAndWait();
+    rig.recorder->stop();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    rig.recorder->waitUntilFinished();
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0}));
     EXPECT_EQ(rig.states.targets(), (std::vector<int>{-1, -1}));
     EXPECT_EQ(rig.capture->consumerCount(), 0u);
@@ -188,8 +189,9 @@ TEST(Recorder, APauseLeavesNoFrozenStretch) {
     Rig::sleepSeconds(3);
     rig.recorder->resume();
     Rig::sleepSeconds(2);
-    rig.stopAndWait();
+    rig.recorder->stop();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    rig.recorder->waitUntilFinished();
     // The dispatcher reports pause and resume; the recorder only start and stop.
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0}));
 
