@@ -6,12 +6,22 @@
 //   bench_record [--seconds N] [--no-reference] [--threads]
 //   (default 60 s; --no-reference skips ffmpeg, for long drift runs;
 //   --threads prints the CPU of each thread of the recorder)
+//
+//   bench_record rewrite [--minutes N]
+//   The clean stop's rewrite of a fragmented lesson into a regular MP4, for
+//   a lesson of N minutes (default 45) at the recorder's defaults: one
+//   minute of a moving and of a still 1920x1080 screen is encoded by ffmpeg
+//   as the recorder encodes (10 fps, 1,036,800 bit/s, AAC 64 kbit/s) and
+//   repeated by stream copy into a fragmented file of N minutes. Measured
+//   against `ffmpeg -c copy -movflags +faststart` of the same file and a
+//   plain copy of its bytes, in the same run.
 #include "bench_common.h"
 
 #include "capture/screen_capture_service.h"
 #include "core/settings.h"
 #include "platform/screen_grabber.h"
 #include "record/lesson_recorder.h"
+#include "record/mp4_faststart.h"
 #include "record/record_fixture.h"
 #include "common/temp_dir.h"
 
@@ -65,7 +75,76 @@ double streamDuration(const Json::Value& info, const std::string& type) {
 
 }  // namespace
 
+double wallOf(const std::function<void()>& job) {
+    const auto t0 = bench::Clock::now();
+    job();
+    return bench::secondsSince(t0);
+}
+
+void shell(const std::string& command) {
+    if (std::system(command.c_str()) != 0) bench::fail("failed: %s", command.c_str());
+}
+
+int rewrite(int minutes) {
+    TempDir dir("lumacro3-rewrite");
+    std::printf("rewrite: a %d-minute lesson at the recorder's defaults (1920x1080, 10 fps, "
+                "1036800 bit/s, AAC 64 kbit/s, fragments of 1 s)\n",
+                minutes);
+    const std::string encode =
+        " -pix_fmt yuv420p -c:v libx264 -preset ultrafast -tune zerolatency -b:v 1036800 -g 50 "
+        "-c:a aac -b:a 64k -ar 44100 -ac 2 -t 60 ";
+    struct Kind {
+        const char* name;
+        const char* source;
+    };
+    const Kind kinds[] = {
+        {"moving", "-f lavfi -i testsrc2=s=1920x1080:r=10"},
+        {"still", "-f lavfi -i smptehdbars=s=1920x1080:r=10"},
+    };
+    for (const Kind& k : kinds) {
+        const std::string minute = dir.path() + "/" + k.name + "-minute.mp4";
+        const std::string lesson = dir.path() + "/" + k.name + "-lesson.MP4";
+        shell(std::string("ffmpeg -nostdin -v error -y ") + k.source +
+              " -f lavfi -i sine=f=1000:r=44100" + encode + "'" + minute + "'");
+        shell("ffmpeg -nostdin -v error -y -stream_loop " + std::to_string(minutes - 1) + " -i '" + minute +
+              "' -c copy -movflags +frag_keyframe+empty_moov+default_base_moof -frag_duration 1000000 '" +
+              lesson + "'");
+        const double bytes = double(std::filesystem::file_size(lesson));
+        const std::string work = dir.path() + "/20261209-08.00.00.MP4";
+        const std::string copy = dir.path() + "/copy.MP4";
+        const std::string cli = dir.path() + "/cli.mp4";
+        // Each is timed from a cold start of its own process or call; the
+        // file is in the page cache for all three (it was just written).
+        shell("cp '" + lesson + "' '" + work + "'");
+        shell("sync");
+        const double copyTime = wallOf([&] { shell("cp '" + lesson + "' '" + copy + "' && sync"); });
+        const double cliTime = wallOf([&] {
+            shell("ffmpeg -nostdin -v error -y -i '" + lesson + "' -c copy -movflags +faststart '" + cli +
+                  "' && sync");
+        });
+        const double cpu0 = selfCpu();
+        bool ok = false;
+        const double oursTime = wallOf([&] { ok = record::rewriteAsRegularMp4(work); });
+        const double oursCpu = selfCpu() - cpu0;
+        if (!ok) bench::fail("the rewrite failed");
+        const double duration = std::atof(
+            commandOutput("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + work + "'").c_str());
+        std::printf("  %-6s %.0f MB, %.1f min: ours %.2f s (%.2f CPU s), ffmpeg -c copy +faststart %.2f s, "
+                    "plain copy + sync %.2f s; ours / ffmpeg %.2f, ours / copy %.2f\n",
+                    k.name, bytes / 1e6, duration / 60, oursTime, oursCpu, cliTime, copyTime,
+                    oursTime / cliTime, oursTime / copyTime);
+        for (const std::string& f : {minute, lesson, work, copy, cli}) std::filesystem::remove(f);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "rewrite") {
+        int minutes = 45;
+        for (int i = 2; i + 1 < argc; ++i)
+            if (std::string(argv[i]) == "--minutes") minutes = std::max(1, std::atoi(argv[i + 1]));
+        return rewrite(minutes);
+    }
     int seconds = 60;
     for (int i = 1; i + 1 < argc; ++i)
         if (std::string(argv[i]) == "--seconds") seconds = std::max(5, std::atoi(argv[i + 1]));
@@ -134,6 +213,7 @@ int main(int argc, char** argv) {
             }
         }
         recorder.stop();
+        recorder.waitUntilFinished();
         wall = bench::secondsSince(t0);
         ours = selfCpu() - cpu0;
         const Json::Value info = probe(settings.getString("SET", "lastfile", ""));

@@ -1,15 +1,21 @@
-// The screen stream on a private 1920x1080 Xvfb with a picture that changes
-// every frame.
+// The screen stream on a private 1920x1080 Xvfb.
 //
 //  pipeline: CPU seconds per minute of capture + convert + encode + the live
 //            stream service sending to 5 loopback viewers, FRAME_RATE 20,
-//            QUALITY 1 and 2, against `ffmpeg -f x11grab ... -c:v libx264`
-//            writing to a loopback socket at the same size, crf and rate.
+//            QUALITY 1 and 2, on a picture that changes every frame, against
+//            `ffmpeg -f x11grab ... -c:v libx264` writing to a loopback socket
+//            at the same size, crf and rate.
+//  cases:    the same at the defaults (FRAME_RATE 20, QUALITY 1) on a still
+//            screen and on a moving one, ours with and without change
+//            tracking (X DAMAGE), each against the same ffmpeg command.
 //  latency:  time from a screen change to the first picture received on
-//            loopback whose decoded image shows it (p50, p95), against the same
-//            measurement of the ffmpeg CLI's stream.
+//            loopback whose decoded image shows it (p50, p95), on a still and
+//            on a moving background, against the same measurement of the
+//            ffmpeg CLI's stream.
+//  repeat:   libx264 at the encoder's settings, 1366x768: the cost of a
+//            picture that repeats the last one against a changed picture.
 //
-// Usage: bench_stream [pipeline|latency] [--seconds N] [--changes N] [--quick]
+// Usage: bench_stream [pipeline|cases|latency|repeat] [--seconds N] [--changes N] [--quick]
 #include "bench_stream_common.h"
 
 #include "capture/screen_capture_service.h"
@@ -24,6 +30,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
 }
 
 #include <atomic>
@@ -49,8 +56,8 @@ double threadCpu(clockid_t clock) {
 
 // Our pipeline, the way the program runs it.
 struct Pipeline {
-    explicit Pipeline(int quality)
-        : capture(platform::makeX11ScreenGrabber(), nullptr, nullptr),
+    explicit Pipeline(int quality, bool trackChanges = true)
+        : capture(platform::makeX11ScreenGrabber(trackChanges), nullptr, nullptr),
           encoder(settings, capture, screen), service(encoder) {
         settings.setInt("SET", "FRAME_RATE", 20);
         settings.setInt("SET", "QUALITY", quality);
@@ -93,50 +100,116 @@ struct Reader {
     std::atomic<size_t> bytes{0};
 };
 
+struct PipelineFigures {
+    double cpuPerMin = 0;  // CPU seconds per minute, the viewers' reading left out
+    size_t received = 0;   // bytes the 5 viewers received
+    uint64_t grabs = 0, conversions = 0, pictures = 0;
+};
+
+// Runs our pipeline with 5 viewers for `seconds`.
+PipelineFigures measureOurs(int quality, bool trackChanges, int seconds) {
+    PipelineFigures f;
+    Pipeline p(quality, trackChanges);
+    std::vector<std::unique_ptr<Reader>> readers;
+    for (int i = 0; i < 5; ++i)
+        readers.push_back(std::make_unique<Reader>(connectTo(kAddress, p.service.port())));
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // start-up and first key frame
+    double readers0 = 0, readers1 = 0;
+    for (auto& r : readers) readers0 += r->cpu();
+    const uint64_t grabs0 = p.capture.grabCount(), conv0 = p.encoder.conversions(),
+                   pics0 = p.encoder.picturesEncoded();
+    const double cpu0 = processCpuSeconds();
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double cpu1 = processCpuSeconds();
+    const double wall = secondsSince(start);
+    for (auto& r : readers) readers1 += r->cpu();
+    f.grabs = p.capture.grabCount() - grabs0;
+    f.conversions = p.encoder.conversions() - conv0;
+    f.pictures = p.encoder.picturesEncoded() - pics0;
+    f.cpuPerMin = ((cpu1 - cpu0) - (readers1 - readers0)) * 60 / wall;
+    for (auto& r : readers) f.received += r->bytes.load();
+    readers.clear();
+    p.service.shutdown();
+    return f;
+}
+
+// The ffmpeg CLI at the same size, crf and rate into a socket of ours;
+// CPU seconds per minute.
+double measureFfmpeg(const testing_support::PrivateXvfb& xvfb, int quality, int seconds) {
+    const stream::OutputSize size = stream::outputSize(quality, kW, kH, false);
+    Listener listener(kAddress);
+    std::unique_ptr<Reader> sink;
+    std::thread acceptor([&] { sink = std::make_unique<Reader>(listener.accept()); });
+    const double ref = runForCpu(
+        {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
+         "-framerate", "20", "-video_size", std::to_string(kW) + "x" + std::to_string(kH), "-i",
+         xvfb.display(), "-t", std::to_string(seconds), "-vf",
+         "scale=" + std::to_string(size.width) + ":" + std::to_string(size.height), "-pix_fmt",
+         "yuv420p", "-c:v", "libx264", "-preset", "veryfast", "-tune", "zerolatency", "-crf",
+         stream::crfFor(quality), "-g", "200", "-bf", "0", "-f", "h264",
+         "tcp://" + kAddress + ":" + std::to_string(listener.port())});
+    acceptor.join();
+    sink.reset();
+    return ref * 60 / seconds;
+}
+
 void pipeline(const testing_support::PrivateXvfb& xvfb, int seconds) {
     std::printf("pipeline: capture + convert (%s) + encode + send to 5 viewers, %d s each\n",
                 stream::FrameConverter::backend(), seconds);
+    PatternDrawer drawer(kW, kH, 30);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     for (int q : {1, 2}) {
         const stream::OutputSize size = stream::outputSize(q, kW, kH, false);
-        double ours, oursWall;
-        size_t received = 0;
-        {
-            Pipeline p(q);
-            std::vector<std::unique_ptr<Reader>> readers;
-            for (int i = 0; i < 5; ++i)
-                readers.push_back(std::make_unique<Reader>(connectTo(kAddress, p.service.port())));
-            std::this_thread::sleep_for(std::chrono::seconds(1));  // start-up and first key frame
-            double readers0 = 0, readers1 = 0;
-            for (auto& r : readers) readers0 += r->cpu();
-            const double cpu0 = processCpuSeconds();
-            const auto start = Clock::now();
-            std::this_thread::sleep_for(std::chrono::seconds(seconds));
-            const double cpu1 = processCpuSeconds();
-            oursWall = secondsSince(start);
-            for (auto& r : readers) readers1 += r->cpu();
-            ours = (cpu1 - cpu0) - (readers1 - readers0);
-            for (auto& r : readers) received += r->bytes.load();
-            readers.clear();
-            p.service.shutdown();
-        }
-        Listener listener(kAddress);
-        std::unique_ptr<Reader> sink;
-        std::thread acceptor([&] { sink = std::make_unique<Reader>(listener.accept()); });
-        const double ref = runForCpu(
-            {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0",
-             "-framerate", "20", "-video_size", std::to_string(kW) + "x" + std::to_string(kH), "-i",
-             xvfb.display(), "-t", std::to_string(seconds), "-vf",
-             "scale=" + std::to_string(size.width) + ":" + std::to_string(size.height), "-pix_fmt",
-             "yuv420p", "-c:v", "libx264", "-preset", "veryfast", "-tune", "zerolatency", "-crf",
-             stream::crfFor(q), "-g", "200", "-bf", "0", "-f", "h264",
-             "tcp://" + kAddress + ":" + std::to_string(listener.port())});
-        acceptor.join();
-        sink.reset();
-        const double oursPerMin = ours * 60 / oursWall, refPerMin = ref * 60 / seconds;
+        const PipelineFigures ours = measureOurs(q, true, seconds);
+        const double ref = measureFfmpeg(xvfb, q, seconds);
         std::printf("  QUALITY %d (%dx%d, crf %s): ours %6.2f CPU s/min (%zu bytes to 5 viewers), "
                     "ffmpeg %6.2f CPU s/min, ratio %.2f\n",
-                    q, size.width, size.height, stream::crfFor(q), oursPerMin, received, refPerMin,
-                    oursPerMin / refPerMin);
+                    q, size.width, size.height, stream::crfFor(q), ours.cpuPerMin, ours.received, ref,
+                    ours.cpuPerMin / ref);
+    }
+}
+
+// A still screen: colour bars and blocks drawn once.
+std::unique_ptr<testing_support::ColourWindow> stillPicture() {
+    std::vector<testing_support::ColourWindow::Fill> fills;
+    for (int i = 0; i < 24; ++i) {
+        const unsigned v = unsigned(i * 37) & 0xff;
+        fills.push_back({i * kW / 24, 0, kW / 24 + 1, kH,
+                         (v << 16) | (((v * 3) & 0xff) << 8) | ((255 - v) & 0xff)});
+    }
+    for (int i = 0; i < 12; ++i) fills.push_back({100 + i * 140, 200 + (i % 3) * 220, 120, 90, 0xffffff});
+    return std::make_unique<testing_support::ColourWindow>(0, 0, kW, kH, fills);
+}
+
+void cases(const testing_support::PrivateXvfb& xvfb, int seconds) {
+    std::printf("cases: defaults (FRAME_RATE 20, QUALITY 1, 1366x768, crf 35), 5 viewers, %d s each\n",
+                seconds);
+    for (bool moving : {false, true}) {
+        std::unique_ptr<testing_support::ColourWindow> still;
+        std::unique_ptr<PatternDrawer> drawer;
+        if (moving)
+            drawer = std::make_unique<PatternDrawer>(kW, kH, 30);
+        else
+            still = stillPicture();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const PipelineFigures ours = measureOurs(1, true, seconds);
+        const PipelineFigures whole = measureOurs(1, false, seconds);
+        const double ref = measureFfmpeg(xvfb, 1, seconds);
+        const char* name = moving ? "moving" : "still";
+        std::printf("  %-6s ours, damage tracking: %6.2f CPU s/min, ratio %.3f "
+                    "(grabs %llu, conversions %llu, pictures %llu, %zu bytes)\n",
+                    name, ours.cpuPerMin, ours.cpuPerMin / ref,
+                    static_cast<unsigned long long>(ours.grabs),
+                    static_cast<unsigned long long>(ours.conversions),
+                    static_cast<unsigned long long>(ours.pictures), ours.received);
+        std::printf("  %-6s ours, whole grabs:     %6.2f CPU s/min, ratio %.3f "
+                    "(grabs %llu, conversions %llu, pictures %llu, %zu bytes)\n",
+                    name, whole.cpuPerMin, whole.cpuPerMin / ref,
+                    static_cast<unsigned long long>(whole.grabs),
+                    static_cast<unsigned long long>(whole.conversions),
+                    static_cast<unsigned long long>(whole.pictures), whole.received);
+        std::printf("  %-6s ffmpeg x11grab+libx264: %6.2f CPU s/min\n", name, ref);
     }
 }
 
@@ -224,11 +297,18 @@ std::vector<double> measureLatency(Probe& probe, testing_support::ColourWindow& 
     return latencies;
 }
 
-void latency(const testing_support::PrivateXvfb& xvfb, int changes) {
+void latency(const testing_support::PrivateXvfb& xvfb, int changes, bool moving) {
+    std::unique_ptr<testing_support::ColourWindow> still;
+    std::unique_ptr<PatternDrawer> drawer;
+    if (moving)
+        drawer = std::make_unique<PatternDrawer>(kW, kH, 30);
+    else
+        still = stillPicture();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     testing_support::ColourWindow square(760, 340, 400, 400, {{0, 0, 400, 400, 0x000000}});
-    std::printf("latency: a 400x400 square over the moving pattern flips black/white %d times; "
+    std::printf("latency: a 400x400 square over the %s background flips black/white %d times; "
                 "FRAME_RATE 20, QUALITY 1\n",
-                changes);
+                moving ? "moving" : "still", changes);
     std::vector<double> ours, ref;
     {
         Pipeline p(1);
@@ -304,17 +384,83 @@ void latency(const testing_support::PrivateXvfb& xvfb, int changes) {
 
 }  // namespace
 
+// Milliseconds of CPU per picture for libx264 at the encoder's settings
+// (veryfast, zerolatency, crf 35, no B-frames, one thread) at 1366x768.
+void repeat(int pictures) {
+    std::printf("repeat: libx264 at the live encoder's settings, 1366x768, %d pictures each\n", pictures);
+    const int w = 1366, h = 768;
+    auto run = [&](bool changing, size_t& bytes) {
+        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+        AVCodecContext* ctx = avcodec_alloc_context3(codec);
+        ctx->time_base = AVRational{1, 20};
+        ctx->width = w;
+        ctx->height = h;
+        ctx->gop_size = 200;
+        ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+        ctx->max_b_frames = 0;
+        ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        ctx->thread_count = 1;
+        av_opt_set(ctx->priv_data, "preset", "veryfast", 0);
+        av_opt_set(ctx->priv_data, "tune", "zerolatency", 0);
+        av_opt_set(ctx->priv_data, "crf", "35", 0);
+        if (avcodec_open2(ctx, codec, nullptr) < 0) fail("no libx264");
+        AVFrame* frame = av_frame_alloc();
+        frame->format = AV_PIX_FMT_YUV420P;
+        frame->width = w;
+        frame->height = h;
+        av_frame_get_buffer(frame, 32);
+        AVPacket* packet = av_packet_alloc();
+        auto paint = [&](int n) {
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    frame->data[0][y * frame->linesize[0] + x] = uint8_t(((x + n * 9) / 57 * 40 + y / 3) & 0xff);
+            for (int p = 1; p < 3; ++p)
+                for (int y = 0; y < h / 2; ++y)
+                    std::memset(frame->data[p] + y * frame->linesize[p], 128 + p * 10, size_t(w / 2));
+        };
+        paint(0);
+        bytes = 0;
+        double cpu = 0;
+        for (int i = 0; i < pictures + 1; ++i) {
+            av_frame_make_writable(frame);
+            if (changing) paint(i);
+            frame->pts = i;
+            const double c0 = processCpuSeconds();
+            avcodec_send_frame(ctx, frame);
+            while (avcodec_receive_packet(ctx, packet) == 0) {
+                if (i > 0) bytes += size_t(packet->size);
+                av_packet_unref(packet);
+            }
+            if (i > 0) cpu += processCpuSeconds() - c0;  // the first (key) picture left out
+        }
+        av_packet_free(&packet);
+        av_frame_free(&frame);
+        avcodec_free_context(&ctx);
+        return cpu * 1000 / pictures;
+    };
+    size_t sameBytes = 0, changedBytes = 0;
+    const double same = run(false, sameBytes);
+    const double changed = run(true, changedBytes);
+    std::printf("  repeated picture: %.3f ms CPU, %zu bytes each\n", same, sameBytes / size_t(pictures));
+    std::printf("  changed picture:  %.3f ms CPU, %zu bytes each\n", changed, changedBytes / size_t(pictures));
+    std::printf("  ratio repeated / changed: %.3f\n", same / changed);
+}
+
 int main(int argc, char** argv) {
     const bool quick = hasFlag(argc, argv, "--quick");
     const std::string mode = argc > 1 && argv[1][0] != '-' ? argv[1] : "all";
     const int seconds = argInt(argc, argv, "--seconds", quick ? 5 : 20);
     const int changes = argInt(argc, argv, "--changes", quick ? 10 : 60);
 
+    if (mode == "all" || mode == "repeat") repeat(quick ? 50 : 200);
+    if (mode == "repeat") return 0;
     testing_support::PrivateXvfb xvfb(kW, kH);
     if (!xvfb.ok()) fail("Xvfb did not start");
-    PatternDrawer drawer(kW, kH, 30);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     if (mode == "all" || mode == "pipeline") pipeline(xvfb, seconds);
-    if (mode == "all" || mode == "latency") latency(xvfb, changes);
+    if (mode == "all" || mode == "cases") cases(xvfb, seconds);
+    if (mode == "all" || mode == "latency") {
+        latency(xvfb, changes, false);
+        latency(xvfb, changes, true);
+    }
     return 0;
 }

@@ -18,6 +18,10 @@ foreach(ext Xext Xtst Xfixes Xrandr)
     message(FATAL_ERROR "X11 extension library ${ext} not found (Debian: lib${ext}-dev)")
   endif()
 endforeach()
+# X DAMAGE: the screen grabber learns which parts of the screen changed.
+if(NOT X11_Xdamage_FOUND)
+  message(FATAL_ERROR "X11 extension library Xdamage not found (Debian: libxdamage-dev)")
+endif()
 
 pkg_check_modules(JSONCPP REQUIRED IMPORTED_TARGET jsoncpp)
 pkg_check_modules(LIBAVCODEC REQUIRED IMPORTED_TARGET libavcodec)

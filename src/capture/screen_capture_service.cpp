@@ -31,7 +31,45 @@ struct NudgeGate {
     }
 };
 
+// Rows covered by the areas a grab rewrote.
+std::vector<RowSpan> rowsOf(const std::vector<platform::ScreenRect>& areas) {
+    std::vector<RowSpan> rows;
+    for (const auto& a : areas)
+        if (a.height > 0 && a.width > 0) rows.push_back({a.y, a.y + a.height});
+    return rows;
+}
+
+void mergeRows(std::vector<RowSpan>& rows) {
+    std::sort(rows.begin(), rows.end(),
+              [](const RowSpan& a, const RowSpan& b) { return a.begin < b.begin; });
+    std::vector<RowSpan> merged;
+    for (const RowSpan& r : rows) {
+        if (r.end <= r.begin) continue;
+        if (!merged.empty() && r.begin <= merged.back().end)
+            merged.back().end = std::max(merged.back().end, r.end);
+        else
+            merged.push_back(r);
+    }
+    rows.swap(merged);
+}
+
 }  // namespace
+
+bool FrameChanges::rowsSince(uint64_t since, std::vector<RowSpan>& rows) const {
+    rows.clear();
+    if (since == serial_) return true;
+    if (since > serial_ || log_.empty() || log_.front().serial > since + 1) return false;
+    for (const Entry& e : log_)
+        if (e.serial > since) rows.insert(rows.end(), e.rows.begin(), e.rows.end());
+    mergeRows(rows);
+    return true;
+}
+
+void FrameChanges::record(const std::vector<RowSpan>& rows) {
+    ++serial_;
+    log_.push_back(Entry{serial_, rows});
+    if (log_.size() > kKept) log_.pop_front();
+}
 
 struct ScreenCaptureService::Impl {
     std::unique_ptr<platform::ScreenGrabber> grabber;
@@ -55,6 +93,12 @@ struct ScreenCaptureService::Impl {
     std::atomic<bool> running{false};  // a capture thread is running
     std::atomic<int> width{0};
     std::atomic<int> height{0};
+    FrameChanges changes;  // guarded by frameLock
+    std::atomic<uint64_t> serial{0};
+    std::atomic<uint64_t> grabs{0};
+    std::atomic<bool> tracking{false};
+    std::mutex frameSignalMutex;  // wakes consumers waiting for a new picture
+    std::condition_variable frameSignal;
 
     std::mutex sleepMutex;  // wakes the capture thread out of its pause at stop
     std::condition_variable sleepWake;
@@ -62,27 +106,81 @@ struct ScreenCaptureService::Impl {
     std::shared_ptr<NudgeGate> nudgeGate = std::make_shared<NudgeGate>();
 
     void captureLoop(const std::atomic<bool>& drawCursor);
+    void trackingLoop(const std::atomic<bool>& drawCursor);
+    // One grab (whole, or what changed when tracking); frame lock taken here.
+    bool grabOnce(bool drawCursor, bool onlyChanges);
+    // Called with frameLock held after a grab that rewrote `rows`.
+    void published(const std::vector<RowSpan>& rows);
+    void pause(int64_t ms);
     void stopThread();
 };
 
+void ScreenCaptureService::Impl::published(const std::vector<RowSpan>& rows) {
+    changes.record(rows);
+    grabs.fetch_add(1);
+    {
+        std::lock_guard<std::mutex> lock(frameSignalMutex);
+        serial.store(changes.serial());
+    }
+    frameSignal.notify_all();
+}
+
+bool ScreenCaptureService::Impl::grabOnce(bool drawCursor, bool onlyChanges) {
+    std::vector<platform::ScreenRect> updated;
+    if (direct) {
+        // The grabber's buffer is the frame: grab under the lock.
+        std::lock_guard<support::MyMutex> lock(frameLock);
+        const bool ok = onlyChanges ? grabber->captureChanges(drawCursor, updated)
+                                    : grabber->capture(drawCursor);
+        if (ok && !onlyChanges) updated.push_back({0, 0, width.load(), height.load()});
+        if (!updated.empty()) published(rowsOf(updated));
+        return ok;
+    }
+    const bool ok = onlyChanges ? grabber->captureChanges(drawCursor, updated)
+                                : grabber->capture(drawCursor);
+    if (ok && !onlyChanges) updated.push_back({0, 0, width.load(), height.load()});
+    if (updated.empty()) return ok;
+    std::lock_guard<support::MyMutex> lock(frameLock);
+    if (uint8_t* pixels = frameData.load()) {
+        grabber->copyTo(pixels, frameStride.load());
+        published(rowsOf(updated));
+    }
+    return ok;
+}
+
+void ScreenCaptureService::Impl::pause(int64_t ms) {
+    if (ms <= 0) return;
+    std::unique_lock<std::mutex> lock(sleepMutex);
+    sleepWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopFlag.load(); });
+}
+
+// Without change tracking: a whole grab every 1000 / captureRate ms.
 void ScreenCaptureService::Impl::captureLoop(const std::atomic<bool>& drawCursor) {
-    const int stride = frameStride.load();
     while (!stopFlag.load()) {
         const int64_t t0 = support::gettime2();
-        if (direct) {
-            std::lock_guard<support::MyMutex> lock(frameLock);
-            grabber->capture(drawCursor.load());
-        } else if (grabber->capture(drawCursor.load())) {
-            std::lock_guard<support::MyMutex> lock(frameLock);
-            if (uint8_t* pixels = frameData.load()) grabber->copyTo(pixels, stride);
-        }
+        grabOnce(drawCursor.load(), false);
         const int interval = int(1000.0f / captureRate.load());
-        const int64_t spent = support::gettime2() - t0;
-        if (spent < interval) {
-            std::unique_lock<std::mutex> lock(sleepMutex);
-            sleepWake.wait_for(lock, std::chrono::milliseconds(interval - spent),
-                               [this] { return stopFlag.load(); });
-        }
+        pause(interval - (support::gettime2() - t0));
+    }
+}
+
+// With change tracking: nothing is grabbed while the screen (and, when it is
+// painted, the pointer) stays as it is; a change is grabbed as soon as it
+// arrives, but never sooner than 1000 / captureRate ms after the last grab.
+void ScreenCaptureService::Impl::trackingLoop(const std::atomic<bool>& drawCursor) {
+    // How long one wait for a change lasts before the stop flag is looked at.
+    constexpr int kWaitSliceMs = 20;
+    int64_t lastGrab = support::gettime2();
+    while (!stopFlag.load()) {
+        const int interval = int(1000.0f / captureRate.load());
+        pause(lastGrab + interval - support::gettime2());
+        if (stopFlag.load()) break;
+        if (!grabber->waitForChanges(drawCursor.load(), kWaitSliceMs)) continue;
+        // Every attempt counts against the rate, also one that found nothing
+        // to grab (damage outside the primary area, a cursor that cannot be
+        // read) or failed: such a source is not asked again at once.
+        lastGrab = support::gettime2();
+        grabOnce(drawCursor.load(), true);
     }
 }
 
@@ -144,12 +242,19 @@ int64_t ScreenCaptureService::start(float rate) {
                         d.frameData = d.frame.data();
                         d.frameStride = w * 4;
                     }
+                    d.changes.reset();
                     // The first picture is there before start() returns.
-                    if (d.grabber->capture(drawCursor.load()) && !d.direct)
-                        d.grabber->copyTo(d.frameData.load(), w * 4);
+                    if (d.grabber->capture(drawCursor.load())) {
+                        if (!d.direct) d.grabber->copyTo(d.frameData.load(), w * 4);
+                        d.published({{0, h}});
+                    }
                 }
+                d.tracking.store(d.grabber->tracksChanges());
                 d.running.store(true);
-                d.captureThread = std::thread([this] { impl_->captureLoop(drawCursor); });
+                if (d.tracking.load())
+                    d.captureThread = std::thread([this] { impl_->trackingLoop(drawCursor); });
+                else
+                    d.captureThread = std::thread([this] { impl_->captureLoop(drawCursor); });
             } else {
                 LOGOUT("ScreenCaptureService: no capture source");
                 d.width.store(0);
@@ -242,7 +347,20 @@ FrameAccess ScreenCaptureService::lockFrame() {
     uint8_t* pixels = d.frameData.load();
     const int w = pixels ? d.width.load() : 0;
     const int h = pixels ? d.height.load() : 0;
-    return FrameAccess(d.frameLock, pixels, pixels ? d.frameStride.load() : 0, w, h);
+    return FrameAccess(d.frameLock, pixels, pixels ? d.frameStride.load() : 0, w, h, &d.changes);
 }
+
+uint64_t ScreenCaptureService::frameSerial() { return impl_->serial.load(); }
+
+bool ScreenCaptureService::waitForFrame(uint64_t serial, int timeoutMs) {
+    Impl& d = *impl_;
+    std::unique_lock<std::mutex> lock(d.frameSignalMutex);
+    return d.frameSignal.wait_for(lock, std::chrono::milliseconds(std::max(0, timeoutMs)),
+                                  [&] { return d.serial.load() != serial; });
+}
+
+bool ScreenCaptureService::tracksChanges() { return impl_->tracking.load(); }
+
+uint64_t ScreenCaptureService::grabCount() { return impl_->grabs.load(); }
 
 }  // namespace capture

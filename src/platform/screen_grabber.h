@@ -6,8 +6,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace platform {
+
+// An area of the picture, in picture pixels.
+struct ScreenRect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
 
 class ScreenGrabber {
 public:
@@ -34,6 +40,29 @@ public:
     virtual uint8_t* picture() { return nullptr; }
     virtual int pictureStride() { return 0; }
 
+    // True when the source learns what changed on the screen, so that
+    // captureChanges() grabs only that; decided by open().
+    virtual bool tracksChanges() { return false; }
+    // Waits up to `timeoutMs` for a change of the screen (or of the pointer
+    // when `drawCursor` is set); true when one is pending. Sources that do not
+    // track changes always have one.
+    virtual bool waitForChanges(bool drawCursor, int timeoutMs) {
+        (void)drawCursor;
+        (void)timeoutMs;
+        return true;
+    }
+    // Brings the picture up to date with what changed since the last
+    // capture, grabbing only that, and lists the areas of the picture that
+    // were rewritten in `updated` (empty: nothing changed, nothing grabbed).
+    // False when a grab failed. Sources that do not track changes grab the
+    // whole picture.
+    virtual bool captureChanges(bool drawCursor, std::vector<ScreenRect>& updated) {
+        updated.clear();
+        if (!capture(drawCursor)) return false;
+        updated.push_back(ScreenRect{0, 0, width(), height()});
+        return true;
+    }
+
     // capture() then copyTo().
     bool grab(uint8_t* dst, int stride, bool drawCursor) {
         if (!capture(drawCursor)) return false;
@@ -46,8 +75,10 @@ public:
 
 // X11: MIT-SHM image of the root window's primary-output area (plain
 // XGetImage when shared memory is not available), cursor from XFixes.
-// Reads $DISPLAY at open().
-std::unique_ptr<ScreenGrabber> makeX11ScreenGrabber();
+// Reads $DISPLAY at open(). With `trackChanges` (and the DAMAGE extension
+// present) it follows the screen's damage and the pointer, and
+// captureChanges() grabs only the rows that changed.
+std::unique_ptr<ScreenGrabber> makeX11ScreenGrabber(bool trackChanges = true);
 
 // X11 pointer position and warping through XQueryPointer / XWarpPointer.
 std::unique_ptr<CursorControl> makeX11CursorControl();

@@ -6,6 +6,7 @@
 #include "protocol/fields.h"
 #include "protocol/message_names.h"
 #include "record/mixer.h"
+#include "record/mp4_faststart.h"
 #include "support/files.h"
 #include "support/logger.h"
 
@@ -106,8 +107,12 @@ LessonRecorder::LessonRecorder(core::Settings& settings, std::function<std::stri
 }
 
 LessonRecorder::~LessonRecorder() {
+    // The program is ending: a fragmented recording is complete and
+    // playable, so no rewrite holds up the exit.
+    abandonRewrite_ = true;
     endSilently();
     joinFailureStop();
+    joinFinisher();
 }
 
 int LessonRecorder::frameRateFor(int64_t setting, int displayWidth) {
@@ -146,6 +151,7 @@ void LessonRecorder::sendState(int state) {
 void LessonRecorder::start(bool enableClientVoice) {
     joinFailureStop();
     std::lock_guard<std::mutex> lock(control_);
+    joinFinisher();
     sendState(startRecording(enableClientVoice) ? kStateStarted : kStateStartFailed);
 }
 
@@ -159,6 +165,7 @@ bool LessonRecorder::startRecording(bool enableClientVoice) {
         LOGOUT("record: cannot create the folder %s", folder.c_str());
         return false;
     }
+    removeStaleRewrites(folder);
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -335,16 +342,45 @@ void LessonRecorder::resume() {
 void LessonRecorder::stop() {
     joinFailureStop();
     std::lock_guard<std::mutex> lock(control_);
+    joinFinisher();
     stopRecording(true);
 }
 
 void LessonRecorder::endSilently() {
     joinFailureStop();
     std::lock_guard<std::mutex> lock(control_);
+    joinFinisher();
     if (recording_) stopRecording(false);
 }
 
+void LessonRecorder::joinFinisher() {
+    std::thread done;
+    {
+        std::lock_guard<std::mutex> lock(finisherLock_);
+        done = std::move(finisher_);
+    }
+    if (done.joinable()) done.join();
+}
+
+void LessonRecorder::finishFile(const std::string& path, bool sendMessages) {
+    pthread_setname_np(pthread_self(), "record-finish");
+    const int64_t t0 = nowUs();
+    if (rewriteAsRegularMp4(path, [this](int64_t) { return !abandonRewrite_.load(); }))
+        LOGOUT("record: finished %s (index in front, %lld ms)", path.c_str(),
+               static_cast<long long>((nowUs() - t0) / 1000));
+    else
+        LOGOUT("record: finished %s", path.c_str());
+    if (sendMessages) tellStopped(true);
+}
+
+void LessonRecorder::tellStopped(bool finished) {
+    const int64_t window = settings_.getInt(core::setting::Interop, kClassroomWindow, 0);
+    if (window != 0 && notifyClassroom_) notifyClassroom_(window, finished);
+    sendState(kStateStopped);
+}
+
 bool LessonRecorder::stopRecording(bool sendMessages) {
+    joinFinisher();
     stopFlag_ = true;
     closeSources();
     {
@@ -355,9 +391,10 @@ bool LessonRecorder::stopRecording(bool sendMessages) {
     if (videoThread_.joinable()) videoThread_.join();
 
     bool result = false;
+    bool complete = false;
     if (writer_) {
-        if (!writer_->finish()) LOGOUT("record: %s may be incomplete", path_.c_str());
-        else LOGOUT("record: finished %s", path_.c_str());
+        complete = writer_->finish();
+        if (!complete) LOGOUT("record: %s may be incomplete", path_.c_str());
         writer_.reset();
         if (captureRegistered_) capture_->stop(captureToken_);
         captureRegistered_ = false;
@@ -374,10 +411,15 @@ bool LessonRecorder::stopRecording(bool sendMessages) {
     frameRate_ = 0;
     bitRate_ = 0;
 
-    if (!sendMessages) return result;
-    const int64_t window = settings_.getInt(core::setting::Interop, kClassroomWindow, 0);
-    if (window != 0 && notifyClassroom_) notifyClassroom_(window, result);
-    sendState(kStateStopped);
+    if (complete) {
+        // A complete recording gets its index in front on a thread of its
+        // own (seconds for a long lesson); the phones hear of the stop, and
+        // may ask to play lastfile, only once the file is final.
+        std::lock_guard<std::mutex> lock(finisherLock_);
+        finisher_ = std::thread(&LessonRecorder::finishFile, this, path_, sendMessages);
+        return result;
+    }
+    if (sendMessages) tellStopped(result);
     return result;
 }
 
@@ -407,7 +449,14 @@ void LessonRecorder::videoThread() {
     pthread_setname_np(pthread_self(), "record-video");
     const int64_t interval = 1000000 / frameRate_;
     AVFrame* picture = writer_->videoPicture();
+    // With a watermark: the screen with the mark blended in, kept up to date
+    // row by row (the shared frame stays as it is).
     std::vector<uint8_t> marked;
+    const size_t row = size_t(width_) * 4;
+    // `picture` holds the conversion of capture picture `converted`.
+    uint64_t converted = 0;
+    bool haveConverted = false;
+    std::vector<capture::RowSpan> rows;
     const int64_t t0 = nowUs();
     videoStartUs_ = t0;
     int64_t lastPts = -1;
@@ -417,29 +466,47 @@ void LessonRecorder::videoThread() {
             continue;
         }
         const int64_t tFrame = nowUs();
-        bool converted = false;
+        bool ready = false;
         {
             capture::FrameAccess frame = capture_->lockFrame();
             if (frame && frame.width() >= width_ && frame.height() >= height_) {
-                const uint8_t* source = frame.data();
-                int stride = frame.stride();
-                if (!watermark_.empty()) {
-                    // The shared frame stays as it is: blend into a copy.
-                    marked.resize(size_t(width_) * size_t(height_) * 4);
-                    for (int y = 0; y < height_; ++y)
-                        std::memcpy(marked.data() + size_t(y) * size_t(width_) * 4,
-                                    source + size_t(y) * size_t(stride), size_t(width_) * 4);
-                    blendWatermark(watermark_, marked.data(), width_ * 4, width_, height_);
-                    source = marked.data();
-                    stride = width_ * 4;
+                const uint64_t serial = frame.serial();
+                if (haveConverted && serial == converted) {
+                    ready = true;  // unchanged: the last conversion is the picture
+                } else if (av_frame_make_writable(picture) >= 0) {
+                    if (!haveConverted || !frame.rowsSince(converted, rows)) rows.assign(1, {0, height_});
+                    ready = true;
+                    for (const capture::RowSpan& span : rows) {
+                        // Whole chroma rows: from an even row to an even row.
+                        const int top = std::max(0, span.begin) & ~1;
+                        const int bottom = std::min(height_, (span.end + 1) & ~1);
+                        if (top >= bottom) continue;
+                        const uint8_t* source = frame.data() + size_t(top) * size_t(frame.stride());
+                        int stride = frame.stride();
+                        if (!watermark_.empty()) {
+                            marked.resize(row * size_t(height_));
+                            for (int y = top; y < bottom; ++y)
+                                std::memcpy(marked.data() + size_t(y) * row,
+                                            frame.data() + size_t(y) * size_t(frame.stride()), row);
+                            blendWatermark(watermark_, marked.data(), width_ * 4, width_, height_, top,
+                                           bottom);
+                            source = marked.data() + size_t(top) * row;
+                            stride = width_ * 4;
+                        }
+                        const int chroma = top / 2;
+                        ready = libyuv::ARGBToI420(
+                                    source, stride, picture->data[0] + size_t(top) * picture->linesize[0],
+                                    picture->linesize[0], picture->data[1] + size_t(chroma) * picture->linesize[1],
+                                    picture->linesize[1], picture->data[2] + size_t(chroma) * picture->linesize[2],
+                                    picture->linesize[2], width_, bottom - top) == 0 &&
+                                ready;
+                    }
                 }
-                converted = av_frame_make_writable(picture) >= 0 &&
-                            libyuv::ARGBToI420(source, stride, picture->data[0], picture->linesize[0],
-                                               picture->data[1], picture->linesize[1], picture->data[2],
-                                               picture->linesize[2], width_, height_) == 0;
+                haveConverted = ready;
+                converted = serial;
             }
         }
-        if (converted) {
+        if (ready) {
             int64_t pts = (tFrame - pausedTotal_ - t0) * frameRate_ / 1000000;
             // Right after a resume the time may fall on the last frame's slot.
             if (pts <= lastPts) pts = lastPts + 1;

@@ -71,6 +71,10 @@ public:
     // net::RecordControl: the "start-record" datagram.
     void startDefault() override { start(false); }
 
+    // Waits until the last stopped recording is final: its file rewritten
+    // with the index in front and its stop state sent.
+    void waitUntilFinished() { joinFinisher(); }
+
     bool isRecording() const { return recording_.load(); }
     bool isPaused() const { return paused_.load(); }
     // Frame rate and bit rate the settings give for a display of this size.
@@ -113,6 +117,11 @@ private:
     // A write to the file failed: stop from a thread of its own.
     void writeFailed();
     void joinFailureStop();
+    // The part of a stop that follows a complete file: the rewrite, then
+    // the classroom server and the phones are told.
+    void finishFile(const std::string& path, bool sendMessages);
+    void tellStopped(bool finished);
+    void joinFinisher();
 
     core::Settings& settings_;
     std::function<std::string()> docDir_;
@@ -152,6 +161,11 @@ private:
     std::thread failureStop_;
     std::atomic<bool> failureStopping_{false};
     std::atomic<uint64_t> generation_{0};  // counts recordings, so a late failure stop finds its own
+
+    // Rewrites a stopped recording so that no caller of stop waits for it.
+    std::mutex finisherLock_;
+    std::thread finisher_;
+    std::atomic<bool> abandonRewrite_{false};  // at destruction: leave the file fragmented
 };
 
 }  // namespace record

@@ -8,7 +8,9 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -61,10 +63,11 @@ struct Remux {
     }
 };
 
-// Copies every packet of `path` into `temp` with the index in front.
+// Copies every packet of `path` into `temp`, the index in front.
 bool remux(const std::string& path, const std::string& temp,
-           const std::function<void(int64_t)>& onPacket) {
+           const std::function<bool(int64_t)>& onPacket) {
     Remux m;
+    if (!m.packet) return false;
     int r = avformat_open_input(&m.in, path.c_str(), nullptr, nullptr);
     if (r < 0) {
         LOGOUT("record: cannot read %s for the rewrite: %s", path.c_str(), errorText(r).c_str());
@@ -74,7 +77,8 @@ bool remux(const std::string& path, const std::string& temp,
         LOGOUT("record: %s has no readable streams: %s", path.c_str(), errorText(r).c_str());
         return false;
     }
-    if ((r = avformat_alloc_output_context2(&m.out, nullptr, "mp4", temp.c_str())) < 0) return false;
+    if (avformat_alloc_output_context2(&m.out, nullptr, "mp4", temp.c_str()) < 0 || !m.out)
+        return false;
     for (unsigned i = 0; i < m.in->nb_streams; ++i) {
         AVStream* from = m.in->streams[i];
         AVStream* to = avformat_new_stream(m.out, nullptr);
@@ -118,7 +122,10 @@ bool remux(const std::string& path, const std::string& temp,
             return false;
         }
         ++packets;
-        if (onPacket) onPacket(packets);
+        if (onPacket && !onPacket(packets)) {
+            LOGOUT("record: the rewrite of %s was given up", path.c_str());
+            return false;
+        }
     }
     if (packets == 0) {
         LOGOUT("record: %s holds no pictures or sound", path.c_str());
@@ -131,8 +138,7 @@ bool remux(const std::string& path, const std::string& temp,
         LOGOUT("record: finishing %s failed: %s", temp.c_str(), errorText(r).c_str());
         return false;
     }
-    r = avio_closep(&m.out->pb);
-    return r >= 0;
+    return avio_closep(&m.out->pb) >= 0;
 }
 
 }  // namespace
@@ -142,7 +148,7 @@ std::string rewriteTempPath(const std::string& path) {
     return (p.parent_path() / ("." + p.filename().string() + kTempSuffix)).string();
 }
 
-bool rewriteAsRegularMp4(const std::string& path, const std::function<void(int64_t)>& onPacket) {
+bool rewriteAsRegularMp4(const std::string& path, const std::function<bool(int64_t)>& onPacket) {
     const std::string temp = rewriteTempPath(path);
     std::error_code ec;
     std::filesystem::remove(temp, ec);

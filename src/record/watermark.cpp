@@ -88,11 +88,12 @@ bool loadWatermark(const std::string& path, int screenWidth, int screenHeight, W
     return true;
 }
 
-void blendWatermark(const Watermark& mark, uint8_t* frame, int stride, int width, int height) {
+void blendWatermark(const Watermark& mark, uint8_t* frame, int stride, int width, int height,
+                    int firstRow, int endRow) {
     if (mark.empty() || mark.width > width) return;
-    const int rows = std::min(mark.height, height);
+    const int rows = std::min(std::min(mark.height, height), endRow);
     const int left = width - mark.width;
-    for (int y = 0; y < rows; ++y) {
+    for (int y = std::max(0, firstRow); y < rows; ++y) {
         const uint8_t* m = mark.pixels.data() + size_t(y) * size_t(mark.width) * 4;
         uint8_t* f = frame + size_t(y) * size_t(stride) + size_t(left) * 4;
         for (int x = 0; x < mark.width; ++x, m += 4, f += 4) {

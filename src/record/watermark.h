@@ -26,7 +26,9 @@ struct Watermark {
 bool loadWatermark(const std::string& path, int screenWidth, int screenHeight, Watermark& out);
 
 // Blends the watermark into a BGRA picture at its top-right corner; the
-// fourth byte of each frame pixel is kept.
-void blendWatermark(const Watermark& mark, uint8_t* frame, int stride, int width, int height);
+// fourth byte of each frame pixel is kept. Only picture rows [firstRow,
+// endRow) are touched.
+void blendWatermark(const Watermark& mark, uint8_t* frame, int stride, int width, int height,
+                    int firstRow = 0, int endRow = 1 << 30);
 
 }  // namespace record

@@ -8,6 +8,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
+
 namespace stream {
 
 FrameConverter::FrameConverter(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
@@ -55,6 +57,43 @@ bool FrameConverter::convert(const uint8_t* bgra, int stride, const YuvPlanes& o
     uint8_t* dst[4] = {out.y, out.u, out.v, nullptr};
     const int dstStride[4] = {out.strideY, out.strideU, out.strideV, 0};
     return sws_scale(sws_, src, srcStride, 0, srcH_, dst, dstStride) == dstH_;
+#endif
+}
+
+bool FrameConverter::convertRows(const uint8_t* bgra, int stride, const YuvPlanes& out,
+                                 int srcTop, int srcBottom) {
+    if (!valid_ || !bgra) return false;
+    srcTop = std::max(0, srcTop);
+    srcBottom = std::min(srcH_, srcBottom);
+    if (srcTop >= srcBottom) return true;
+#ifdef LUMACRO3_HAVE_LIBYUV
+    // Output rows whose bilinear taps reach the changed source rows, with
+    // two rows to spare on each side, from an even row to an even row so
+    // that every chroma row is made from both of its luma rows.
+    int top = int(int64_t(srcTop) * dstH_ / srcH_) - 2;
+    int bottom = int((int64_t(srcBottom) * dstH_ + srcH_ - 1) / srcH_) + 2;
+    top = std::max(0, top) & ~1;
+    bottom = std::min(dstH_, (bottom + 1) & ~1);
+    if (top >= bottom) return true;
+    auto planes = [&](int row) {
+        return YuvPlanes{out.y + size_t(row) * out.strideY, out.strideY,
+                         out.u + size_t(row / 2) * out.strideU, out.strideU,
+                         out.v + size_t(row / 2) * out.strideV, out.strideV};
+    };
+    const YuvPlanes band = planes(top);
+    if (scaled_.empty())
+        return libyuv::ARGBToI420(bgra + size_t(top) * stride, stride, band.y, band.strideY, band.u,
+                                  band.strideU, band.v, band.strideV, dstW_, bottom - top) == 0;
+    if (libyuv::ARGBScaleClip(bgra, stride, srcW_, srcH_, scaled_.data(), dstW_ * 4, dstW_, dstH_, 0,
+                              top, dstW_, bottom - top, libyuv::kFilterBilinear) != 0)
+        return false;
+    return libyuv::ARGBToI420(scaled_.data() + size_t(top) * dstW_ * 4, dstW_ * 4, band.y,
+                              band.strideY, band.u, band.strideU, band.v, band.strideV, dstW_,
+                              bottom - top) == 0;
+#else
+    (void)srcTop;
+    (void)srcBottom;
+    return convert(bgra, stride, out);
 #endif
 }
 

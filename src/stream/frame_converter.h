@@ -29,6 +29,12 @@ public:
 
     bool valid() const { return valid_; }
     bool convert(const uint8_t* bgra, int stride, const YuvPlanes& out);
+    // Converts only what source rows [srcTop, srcBottom) feed into `out`
+    // (which holds the conversion of the earlier picture): the output rows
+    // they reach through the scaler, widened to whole chroma rows. The result
+    // is the same as convert() of the whole picture.
+    bool convertRows(const uint8_t* bgra, int stride, const YuvPlanes& out, int srcTop,
+                     int srcBottom);
     // "libyuv" or "swscale".
     static const char* backend();
 

@@ -176,6 +176,9 @@ void ScreenEncodeService::deliver(int event, const uint8_t* data, int size, int 
 
 namespace {
 
+// Longest wait for a new capture before the stop flag is looked at again.
+constexpr int kStopCheckMs = 20;
+
 AVCodecContext* openEncoder(int rate, int q, const OutputSize& size) {
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (!codec) codec = avcodec_find_encoder(AV_CODEC_ID_H264);
@@ -246,19 +249,56 @@ void ScreenEncodeService::encoderThread() {
 
     const int slot = 1000 / rate;
     int64_t pts = 0;
+    // The picture in `frame` is the conversion of capture picture `converted`.
+    uint64_t converted = 0;
+    bool haveConverted = false;
+    std::vector<capture::RowSpan> rows;
+    int64_t slotStart = support::gettime2();
     while (!stopFlag_.load()) {
-        const int64_t t0 = support::gettime2();
+        // One picture per slot: a new capture is encoded as soon as it is
+        // there; when none comes, the last picture goes again at the slot's
+        // end, so the stream keeps its rate.
+        for (;;) {
+            if (stopFlag_.load()) break;
+            const int64_t now = support::gettime2();
+            if (now < slotStart) {
+                // This slot's picture has gone: wait for the next slot.
+                std::unique_lock<std::mutex> lock(stateMutex_);
+                stateChanged_.wait_for(lock, std::chrono::milliseconds(slotStart - now),
+                                       [this] { return stopFlag_.load(); });
+                continue;
+            }
+            if (!haveConverted || capture_.frameSerial() != converted) break;
+            const int64_t left = slotStart + slot - now;
+            if (left <= 0) break;
+            capture_.waitForFrame(converted, int(std::min<int64_t>(left, kStopCheckMs)));
+        }
+        if (stopFlag_.load()) break;
         if (canEncode && av_frame_make_writable(frame) == 0) {
-            bool converted = false;
+            bool ready = false;
             {
                 capture::FrameAccess picture = capture_.lockFrame();
-                if (picture && picture.width() == captureW && picture.height() == captureH)
-                    converted = converter.convert(
-                        picture.data(), picture.stride(),
-                        YuvPlanes{frame->data[0], frame->linesize[0], frame->data[1],
-                                  frame->linesize[1], frame->data[2], frame->linesize[2]});
+                if (picture && picture.width() == captureW && picture.height() == captureH) {
+                    const YuvPlanes planes{frame->data[0], frame->linesize[0], frame->data[1],
+                                           frame->linesize[1], frame->data[2], frame->linesize[2]};
+                    const uint64_t serial = picture.serial();
+                    if (haveConverted && serial == converted) {
+                        ready = true;  // unchanged: the last conversion is the picture
+                    } else if (haveConverted && picture.rowsSince(converted, rows)) {
+                        ready = true;
+                        for (const capture::RowSpan& r : rows)
+                            ready = converter.convertRows(picture.data(), picture.stride(), planes,
+                                                          r.begin, r.end) && ready;
+                        conversions_.fetch_add(1);
+                    } else {
+                        ready = converter.convert(picture.data(), picture.stride(), planes);
+                        conversions_.fetch_add(1);
+                    }
+                    haveConverted = ready;
+                    converted = serial;
+                }
             }
-            if (converted) {
+            if (ready) {
                 // Increasing timestamps keep x264's rate control sane; the
                 // pictures on the wire carry none.
                 frame->pts = pts++;
@@ -281,12 +321,11 @@ void ScreenEncodeService::encoderThread() {
                 }
             }
         }
-        const int64_t spent = support::gettime2() - t0;
-        if (spent < slot) {
-            std::unique_lock<std::mutex> lock(stateMutex_);
-            stateChanged_.wait_for(lock, std::chrono::milliseconds(slot - spent),
-                                   [this] { return stopFlag_.load(); });
-        }
+        // The next slot; after a stall the slots start again from now
+        // rather than catching up with a burst.
+        slotStart += slot;
+        const int64_t now = support::gettime2();
+        if (slotStart + slot <= now) slotStart = now;
     }
 
     av_packet_free(&packet);

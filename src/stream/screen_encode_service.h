@@ -95,6 +95,9 @@ public:
 
     // Counters for tests and measurements.
     uint64_t picturesEncoded() const { return pictures_.load(); }
+    // Pictures converted from the capture (whole or only their changed
+    // rows); an unchanged capture goes to the encoder again unconverted.
+    uint64_t conversions() const { return conversions_.load(); }
     int subscriberCount();
 
 private:
@@ -131,6 +134,7 @@ private:
     std::atomic<bool> stopFlag_{true};
     std::atomic<bool> forceKeyFrame_{false};
     std::atomic<uint64_t> pictures_{0};
+    std::atomic<uint64_t> conversions_{0};
 };
 
 }  // namespace stream

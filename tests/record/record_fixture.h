@@ -167,6 +167,31 @@ inline std::string decodedFrame(const std::string& path, double seconds) {
                      "' -frames:v 1 -f rawvideo -pix_fmt bgra - 2>/dev/null");
 }
 
+// The file's top-level MP4 boxes in order, as ffprobe's trace names them.
+inline std::vector<std::string> topLevelBoxes(const std::string& path) {
+    std::vector<std::string> boxes;
+    const std::string out = commandOutput("ffprobe -v trace '" + path + "' 2>&1");
+    const std::string marker = "type:'";
+    for (size_t pos = out.find(marker); pos != std::string::npos; pos = out.find(marker, pos + 1)) {
+        const size_t end = out.find('\'', pos + marker.size());
+        const size_t lineEnd = out.find('\n', pos);
+        if (end == std::string::npos) break;
+        if (out.substr(end, lineEnd - end).find("parent:'root'") == std::string::npos) continue;
+        boxes.push_back(out.substr(pos + marker.size(), end - pos - marker.size()));
+    }
+    return boxes;
+}
+
+inline bool hasBox(const std::vector<std::string>& boxes, const std::string& name) {
+    return std::find(boxes.begin(), boxes.end(), name) != boxes.end();
+}
+
+// Index of the first box called `name`, or -1.
+inline int boxIndex(const std::vector<std::string>& boxes, const std::string& name) {
+    const auto it = std::find(boxes.begin(), boxes.end(), name);
+    return it == boxes.end() ? -1 : int(it - boxes.begin());
+}
+
 inline std::vector<std::string> filesIn(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;

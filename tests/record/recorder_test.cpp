@@ -9,6 +9,7 @@
 #include "platform/fakes/fake_network_adapters.h"
 #include "record/lesson_recorder.h"
 #include "record/record_fixture.h"
+#include "capture/colour_window.h"
 #include "common/temp_dir.h"
 #include "ui/main/command_context.h"
 #include "ui/main/dispatcher.h"
@@ -44,6 +45,16 @@ struct Rig {
             });
     }
     ~Rig() { recorder.reset(); }
+
+    // A stop, and the file made final (index in front) with the state sent.
+    void stopAndWait() {
+        recorder->stop();
+        recorder->waitUntilFinished();
+    }
+    void endSilentlyAndWait() {
+        recorder->endSilently();
+        recorder->waitUntilFinished();
+    }
 
     // A null sink that had no stream stalls a new one for a second or two
     // after its first block; a silent stream of our own keeps it running.
@@ -115,6 +126,7 @@ TEST(Recorder, FiveSecondsOfScreenAndTone) {
     Rig::sleepSeconds(5);
     rig.recorder->stop();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    rig.recorder->waitUntilFinished();
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0}));
     EXPECT_EQ(rig.states.targets(), (std::vector<int>{-1, -1}));
     EXPECT_EQ(rig.capture->consumerCount(), 0u);
@@ -179,6 +191,7 @@ TEST(Recorder, APauseLeavesNoFrozenStretch) {
     Rig::sleepSeconds(2);
     rig.recorder->stop();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    rig.recorder->waitUntilFinished();
     // The dispatcher reports pause and resume; the recorder only start and stop.
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0}));
 
@@ -203,7 +216,7 @@ TEST(Recorder, TheWatermarkIsBlendedAtTheTopRight) {
     EXPECT_EQ(rig.recorder->watermark().width, 200);
     EXPECT_EQ(rig.recorder->watermark().pixels[3], 127);
     Rig::sleepSeconds(1.5);
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_TRUE(rig.recorder->watermark().empty());
 
     const std::string frame = decodedFrame(rig.lastFile(), 0.5);
@@ -233,7 +246,7 @@ TEST(Recorder, AWatermarkAsLargeAsTheScreenIsRefused) {
     rig.recorder->start(false);
     EXPECT_EQ(rig.states.states(), std::vector<int>{1});
     EXPECT_TRUE(rig.recorder->watermark().empty());
-    rig.recorder->stop();
+    rig.stopAndWait();
 }
 
 TEST(Recorder, RateAndQualityAreClamped) {
@@ -251,7 +264,7 @@ TEST(Recorder, RateAndQualityAreClamped) {
         EXPECT_EQ(rig.recorder->bitRate(), int64_t(c.factor * 640 * 480));
         EXPECT_EQ(rig.capture->captureRate(), float(c.expectedRate));
         Rig::sleepSeconds(1.2);
-        rig.recorder->stop();
+        rig.stopAndWait();
         const Json::Value info = probe(rig.lastFile());
         const Json::Value* video = streamOf(info, "video");
         ASSERT_TRUE(video);
@@ -268,7 +281,7 @@ TEST(Recorder, AVeryWideDisplayRecordsAtFive) {
     EXPECT_EQ(rig.recorder->frameRate(), 5);
     EXPECT_EQ(rig.capture->captureRate(), 5.0f);
     EXPECT_EQ(rig.capture->consumerCount(), 1u);
-    rig.recorder->stop();
+    rig.stopAndWait();
 }
 
 TEST(Recorder, ASecondStartFailsAndTheFirstGoesOn) {
@@ -281,7 +294,7 @@ TEST(Recorder, ASecondStartFailsAndTheFirstGoesOn) {
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, -1}));
     EXPECT_TRUE(rig.recorder->isRecording());
     Rig::sleepSeconds(1);
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, -1, 0}));
     EXPECT_EQ(filesIn(rig.folder()), std::vector<std::string>{first});
     EXPECT_NEAR(number(probe(first)["format"]["duration"]), 2.1, 0.5);
@@ -291,11 +304,11 @@ TEST(Recorder, StopWithoutARecordingSendsStoppedAndTellsTheClassroomServer) {
     Rig rig(640, 480);
     ASSERT_TRUE(rig.ready());
     rig.settings.setInt("Interop", "FSHWND", 0x1234);
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_EQ(rig.states.states(), std::vector<int>{0});
     rig.recorder->start(false);
     Rig::sleepSeconds(0.5);
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_EQ(rig.states.states(), (std::vector<int>{0, 1, 0}));
     std::lock_guard<std::mutex> lock(rig.mutex);
     EXPECT_EQ(rig.notified, (std::vector<std::pair<int64_t, bool>>{{0x1234, false}, {0x1234, true}}));
@@ -313,7 +326,7 @@ TEST(Recorder, NoSoundAndNoVoiceFailsWithoutAFile) {
     rig.recorder->start(true);
     EXPECT_EQ(rig.states.states(), (std::vector<int>{-1, 1}));
     Rig::sleepSeconds(1);
-    rig.recorder->stop();
+    rig.stopAndWait();
     const Json::Value info = probe(rig.lastFile());
     EXPECT_TRUE(streamOf(info, "audio") && streamOf(info, "video"));
 }
@@ -321,10 +334,10 @@ TEST(Recorder, NoSoundAndNoVoiceFailsWithoutAFile) {
 TEST(Recorder, TheControllerLeavingEndsTheRecordingSilently) {
     Rig rig(640, 480);
     ASSERT_TRUE(rig.ready());
-    rig.recorder->endSilently();  // nothing running: nothing happens
+    rig.endSilentlyAndWait();  // nothing running: nothing happens
     rig.recorder->start(false);
     Rig::sleepSeconds(1);
-    rig.recorder->endSilently();
+    rig.endSilentlyAndWait();
     EXPECT_FALSE(rig.recorder->isRecording());
     EXPECT_EQ(rig.states.states(), std::vector<int>{1});
     EXPECT_NEAR(number(probe(rig.lastFile())["format"]["duration"]), 1.0, 0.5);
@@ -349,7 +362,7 @@ TEST(Recorder, AFullDiskStopsTheRecordingWithStateZero) {
     const Json::Value info = probe(rig.lastFile());
     EXPECT_TRUE(streamOf(info, "video"));
     // And the recorder can record again.
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0, 0}));
 }
 
@@ -378,7 +391,7 @@ TEST(Recorder, AStartOnAFullDiskLeavesNoFileAndKeepsTheLastFile) {
     // With room again the next start records and names its file.
     rig.recorder->start(true);
     ASSERT_EQ(rig.states.states(), (std::vector<int>{-1, -1, 1}));
-    rig.recorder->stop();
+    rig.stopAndWait();
     EXPECT_EQ(filesIn(rig.folder()), std::vector<std::string>{rig.lastFile()});
 }
 
@@ -499,4 +512,50 @@ TEST_F(RecorderOverTheNetwork, PhoneVoiceFromTheReferenceClient) {
         EXPECT_NEAR(number(probe(file)["format"]["duration"]), 3.0, 0.6) << mode;
         Rig::sleepSeconds(1.0);  // the next file gets another name
     }
+}
+
+// A clean stop leaves a regular MP4 (index in front, no fragments) that lasts
+// as long as the lesson; the picture is kept up to date from the changed rows
+// only: a corner that changes shows its new colour, the rest its old one.
+TEST(Recorder, ACleanStopLeavesARegularMp4OfTheLessonsLength) {
+    Rig rig(640, 480);
+    ASSERT_TRUE(rig.ready());
+    TonePlayer tone(*rig.pulse, rig.doc.path(), 1000);
+    ColourWindow background(0, 0, 640, 480, {{0, 0, 640, 480, 0x2040c0}});
+    ColourWindow corner(576, 0, 64, 48, {{0, 0, 64, 48, 0x2040c0}});
+    ASSERT_TRUE(background.ok() && corner.ok());
+    const auto begin = std::chrono::steady_clock::now();
+    rig.recorder->start(false);
+    ASSERT_EQ(rig.states.states(), std::vector<int>{1});
+    Rig::sleepSeconds(1.5);
+    corner.setFills({{0, 0, 64, 48, 0xff8000}});
+    Rig::sleepSeconds(2);
+    rig.recorder->stop();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    // The stop state is sent once the file is final: what a phone then
+    // plays from lastfile is the rewritten file.
+    ASSERT_TRUE(rig.states.waitForCount(2, 30));
+    EXPECT_EQ(rig.states.states(), (std::vector<int>{1, 0}));
+
+    const std::string file = rig.lastFile();
+    EXPECT_EQ(filesIn(rig.folder()), std::vector<std::string>{file});
+    const auto boxes = topLevelBoxes(file);
+    ASSERT_GE(boxIndex(boxes, "moov"), 0) << file;
+    EXPECT_LT(boxIndex(boxes, "moov"), boxIndex(boxes, "mdat"));
+    EXPECT_FALSE(hasBox(boxes, "moof"));
+    const double duration = number(probe(file)["format"]["duration"]);
+    EXPECT_LE(duration, wall + 0.2);
+    EXPECT_GE(duration, 3.0);
+
+    const std::string frame = decodedFrame(file, duration - 0.3);
+    ASSERT_EQ(frame.size(), size_t(640 * 480 * 4));
+    auto near = [&](int x, int y, unsigned rgb) {
+        const auto* p = reinterpret_cast<const uint8_t*>(frame.data()) + (size_t(y) * 640 + size_t(x)) * 4;
+        return std::abs(p[2] - int(rgb >> 16)) <= 14 && std::abs(p[1] - int((rgb >> 8) & 0xff)) <= 14 &&
+               std::abs(p[0] - int(rgb & 0xff)) <= 14;
+    };
+    EXPECT_TRUE(near(608, 24, 0xff8000));
+    EXPECT_TRUE(near(560, 24, 0x2040c0));
+    EXPECT_TRUE(near(608, 60, 0x2040c0));
+    EXPECT_TRUE(near(100, 400, 0x2040c0));
 }

@@ -77,3 +77,41 @@ TEST(FrameConverter, EmptySizesAreRefused) {
     stream::FrameConverter noOutput(64, 64, 0, 0);
     EXPECT_FALSE(noOutput.valid());
 }
+
+// Converting only the changed rows into the earlier picture's conversion
+// gives exactly what converting the whole new picture gives, at the sizes the
+// encoder uses (scaled down, scaled up, same size) and for bands anywhere.
+TEST(FrameConverter, ChangedRowsGiveTheSameResultAsTheWholePicture) {
+    uint32_t seed = 12345;
+    auto noise = [&](std::vector<uint8_t>& p) {
+        for (auto& b : p) {
+            seed = seed * 1664525u + 1013904223u;
+            b = uint8_t(seed >> 24);
+        }
+    };
+    for (auto [sw, sh, dw, dh] : {std::array<int, 4>{1920, 1080, 1366, 768},
+                                  {1920, 1080, 1280, 720},
+                                  {800, 600, 800, 600},
+                                  {640, 360, 1280, 720},
+                                  {1280, 1024, 1280, 768}}) {
+        stream::FrameConverter converter(sw, sh, dw, dh);
+        std::vector<uint8_t> before(size_t(sw) * sh * 4), after;
+        noise(before);
+        I420 partial(dw, dh), whole(dw, dh);
+        ASSERT_TRUE(converter.convert(before.data(), sw * 4, partial.planes()));
+        for (auto [top, bottom] : {std::array<int, 2>{0, 1}, {1, 2}, {37, 38}, {100, 357},
+                                   {sh - 1, sh}, {sh / 2 - 3, sh / 2 + 4}}) {
+            after = before;
+            std::vector<uint8_t> band(size_t(bottom - top) * sw * 4);
+            noise(band);
+            std::copy(band.begin(), band.end(), after.begin() + size_t(top) * sw * 4);
+            ASSERT_TRUE(converter.convertRows(after.data(), sw * 4, partial.planes(), top, bottom));
+            ASSERT_TRUE(converter.convert(after.data(), sw * 4, whole.planes()));
+            ASSERT_EQ(partial.y, whole.y) << sw << "x" << sh << " -> " << dw << "x" << dh << " rows "
+                                          << top << ".." << bottom;
+            ASSERT_EQ(partial.u, whole.u) << sw << "x" << sh << " rows " << top << ".." << bottom;
+            ASSERT_EQ(partial.v, whole.v) << sw << "x" << sh << " rows " << top << ".." << bottom;
+            before = after;
+        }
+    }
+}

@@ -4,6 +4,8 @@
 #include "platform/screen_grabber.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -14,10 +16,43 @@ namespace platform {
 // A grabber of a fixed size whose pictures are filled with one BGRA colour
 // that changes with every capture (blue byte = capture count), unless
 // `fixedColour` is set; with `noise` every picture is new random pixels
-// (pictures that compress badly, for queue tests).
+// (pictures that compress badly, for queue tests). With `tracking` set the
+// grabber reports only the areas given to change(), and grabs (counts a
+// capture) only when there are some.
 class FakeScreenGrabber : public ScreenGrabber {
 public:
     FakeScreenGrabber(int width, int height) : w_(width), h_(height) {}
+
+    bool tracksChanges() override { return tracking; }
+    bool waitForChanges(bool, int timeoutMs) override {
+        if (!tracking) return true;
+        std::unique_lock<std::mutex> lock(changeMutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [this] { return !pending_.empty(); });
+    }
+    bool captureChanges(bool drawCursor, std::vector<ScreenRect>& updated) override {
+        if (!tracking) return ScreenGrabber::captureChanges(drawCursor, updated);
+        updated.clear();
+        {
+            std::lock_guard<std::mutex> lock(changeMutex_);
+            updated.swap(pending_);
+        }
+        if (updated.empty()) return true;
+        return capture(drawCursor);
+    }
+    // When each capture happened.
+    std::vector<std::chrono::steady_clock::time_point> captureTimes() {
+        std::lock_guard<std::mutex> lock(changeMutex_);
+        return captureTimes_;
+    }
+    // An area of the screen changes (tracking grabbers report it next).
+    void change(ScreenRect area) {
+        {
+            std::lock_guard<std::mutex> lock(changeMutex_);
+            pending_.push_back(area);
+        }
+        changed_.notify_all();
+    }
 
     bool open() override {
         opens.fetch_add(1);
@@ -27,6 +62,10 @@ public:
     int width() override { return isOpen ? w_ : 0; }
     int height() override { return isOpen ? h_ : 0; }
     bool capture(bool drawCursor) override {
+        {
+            std::lock_guard<std::mutex> lock(changeMutex_);
+            captureTimes_.push_back(std::chrono::steady_clock::now());
+        }
         const int n = captures.fetch_add(1) + 1;
         lastDrawCursor.store(drawCursor);
         colour_ = fixedColour ? fixedColour : (0xff000000u | uint32_t(n & 0xff));
@@ -56,6 +95,7 @@ public:
     }
 
     bool openResult = true;
+    bool tracking = false;
     bool noise = false;
     uint32_t fixedColour = 0;
     std::atomic<bool> isOpen{false};
@@ -68,6 +108,10 @@ private:
     int w_, h_;
     uint32_t colour_ = 0;
     uint32_t seed_ = 2463534242u;
+    std::mutex changeMutex_;
+    std::condition_variable changed_;
+    std::vector<ScreenRect> pending_;
+    std::vector<std::chrono::steady_clock::time_point> captureTimes_;
 };
 
 // A pointer that records every move.
