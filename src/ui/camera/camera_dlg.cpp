@@ -78,6 +78,18 @@ void CameraDlg::initSdl() {
         return;
     }
     sdlVideo_ = true;
+    createRenderer();
+}
+
+void CameraDlg::createRenderer() {
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (sdlWindow_) SDL_DestroyWindow(sdlWindow_);  // the X window itself stays: it is Qt's
+    texture_ = nullptr;
+    renderer_ = nullptr;
+    textureWidth_ = textureHeight_ = 0;
+    // SDL reads the window's size when it takes the window over and does not
+    // watch it afterwards.
     sdlWindow_ = SDL_CreateWindowFrom(reinterpret_cast<void*>(winId()));
     if (!sdlWindow_) {
         LOGOUT("camera window: SDL_CreateWindowFrom failed: %s", SDL_GetError());
@@ -90,7 +102,10 @@ void CameraDlg::initSdl() {
         return;
     }
     SDL_RendererInfo info{};
-    if (SDL_GetRendererInfo(renderer_, &info) == 0) LOGOUT("camera window: SDL renderer %s", info.name);
+    if (!rendererLogged_ && SDL_GetRendererInfo(renderer_, &info) == 0) {
+        LOGOUT("camera window: SDL renderer %s", info.name);
+        rendererLogged_ = true;
+    }
 }
 
 int64_t CameraDlg::now() const { return nowMs_ ? nowMs_() : steadyMs(); }
@@ -241,7 +256,11 @@ void CameraDlg::requestDraw() {
 }
 
 void CameraDlg::draw() {
-    if (!renderer_ || !QWidget::isVisible()) return;
+    if (!sdlVideo_ || !QWidget::isVisible()) return;
+    int w = 0, h = 0;
+    if (sdlWindow_) SDL_GetWindowSize(sdlWindow_, &w, &h);
+    if (!renderer_ || w != width() || h != height()) createRenderer();
+    if (!renderer_) return;
     bool drawn = false;
     {
         std::lock_guard<std::mutex> lock(frameMutex_);
@@ -271,12 +290,6 @@ void CameraDlg::showEvent(QShowEvent*) {
 }
 
 void CameraDlg::resizeEvent(QResizeEvent*) {
-    if (sdlWindow_) {
-        // SDL does not watch this window: it learns the new size here, and
-        // the window events that causes are not kept.
-        SDL_SetWindowSize(sdlWindow_, width(), height());
-        SDL_FlushEvent(SDL_WINDOWEVENT);
-    }
     if (cameraIndex_ >= 0 && !fullScreen_ && settings_) {
         settings_->setInt(core::setting::SET, "CAMERAWIDTH", width());
         settings_->setInt(core::setting::SET, "CAMERAHEIGHT", height());

@@ -82,6 +82,8 @@ protected:
 
 private:
     void initSdl();
+    // (Re)creates the SDL window and renderer over this window at its size.
+    void createRenderer();
     void showCamera();
     // The stored geometry, clamped to the screen.
     QRect storedGeometry() const;
@@ -116,6 +118,7 @@ private:
     int textureWidth_ = 0;
     int textureHeight_ = 0;
     bool sdlVideo_ = false;
+    bool rendererLogged_ = false;
 
     bool fullScreen_ = false;
     int64_t lastToggle_ = -1000000;
