@@ -8,6 +8,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <libyuv/convert_argb.h>
+
 #include <utility>
 
 namespace camera {
@@ -83,6 +85,12 @@ ConvertResult CameraConverter::convert(const uint8_t* data, size_t length, uint8
         if (platform::chromaSwapped(layout_)) {
             std::swap(planes[1], planes[2]);
             std::swap(lines[1], lines[2]);
+        }
+        if (platform::avPixelFormat(layout_) == AV_PIX_FMT_YUV420P) {
+            // The common planar 4:2:0 case with SIMD (libyuv's "RGB24" is blue, green, red in memory).
+            libyuv::I420ToRGB24(planes[0], lines[0], planes[1], lines[1], planes[2], lines[2], out[0], dstStride,
+                                width_, height_);
+            return ConvertResult::ok;
         }
         sws_scale(sws_, planes, lines, 0, height_, out, outLines);
         return ConvertResult::ok;

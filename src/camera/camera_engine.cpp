@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <pthread.h>
 #include <thread>
 
 namespace camera {
@@ -104,6 +105,7 @@ struct CameraEngine::Device {
     ~Device() { stop(); }
 
     void streamLoop() {
+        pthread_setname_np(pthread_self(), "camera-stream");
         while (!stopping.load()) {
             camera->nextFrame(100, [this](const uint8_t* data, size_t length) { SampleCB(data, length); });
         }

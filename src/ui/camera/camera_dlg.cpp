@@ -14,13 +14,11 @@
 
 #include <SDL2/SDL.h>
 #include <boost/regex.hpp>
-
-extern "C" {
-#include <libswscale/swscale.h>
-}
+#include <libyuv/convert_argb.h>
 
 #include <algorithm>
 #include <chrono>
+#include <pthread.h>
 
 namespace ui {
 
@@ -37,6 +35,33 @@ int64_t steadyMs() {
 }
 
 }  // namespace
+
+void shrinkToBgra(const uint8_t* src, int w, int h, uint8_t* dst, int tw, int th) {
+    // Each target pixel averages the 2 x 2 source pixels around its centre,
+    // as a linear stretch would: one read of a few pixels per target pixel
+    // instead of a pass over the whole frame.
+    // Left (top) one of the two source pixels either side of a target
+    // pixel's centre: floor((x + 0.5) * w / tw - 0.5).
+    auto first = [](int x, int from, int to) {
+        return std::clamp(int((int64_t(2 * x + 1) * from - to) / (2 * int64_t(to))), 0, std::max(0, from - 2));
+    };
+    std::vector<int> columns(static_cast<size_t>(tw));
+    for (int x = 0; x < tw; ++x) columns[size_t(x)] = first(x, w, tw) * 3;
+    const size_t stride = size_t(w) * 3;
+    const int dx = w > 1 ? 3 : 0;
+    for (int y = 0; y < th; ++y) {
+        const int sy = first(y, h, th);
+        const uint8_t* top = src + size_t(sy) * stride;
+        const uint8_t* bottom = h > 1 ? top + stride : top;
+        uint8_t* out = dst + size_t(y) * tw * 4;
+        for (int x = 0; x < tw; ++x, out += 4) {
+            const int c = columns[size_t(x)];
+            for (int k = 0; k < 3; ++k)
+                out[k] = uint8_t((top[c + k] + top[c + dx + k] + bottom[c + k] + bottom[c + dx + k] + 2) >> 2);
+            out[3] = 0xFF;
+        }
+    }
+}
 
 bool isVirtualCamera(const std::string& utf8Name) {
     static const boost::regex pattern("virtual|screen|corel|v-cam|pgm", boost::regex::perl);
@@ -154,11 +179,6 @@ void CameraDlg::nextCamera() {
             return;
         }
         stopCapture_ = false;
-        {
-            std::lock_guard<std::mutex> lock(frameMutex_);
-            frameWidth_ = engine_.width(cameraIndex_);
-            frameHeight_ = engine_.height(cameraIndex_);
-        }
         showCamera();
         const int index = cameraIndex_;
         captureThread_ = std::thread([this, index] { captureLoop(index); });
@@ -201,44 +221,39 @@ void CameraDlg::stopThread() {
 }
 
 void CameraDlg::captureLoop(int index) {
+    pthread_setname_np(pthread_self(), "camera-capture");
     const int w = engine_.width(index), h = engine_.height(index);
-    SwsContext* sws = w > 0 && h > 0 ? sws_getContext(w, h, AV_PIX_FMT_BGR24, w, h, AV_PIX_FMT_BGRA,
-                                                      SWS_FAST_BILINEAR, nullptr, nullptr, nullptr)
-                                     : nullptr;
-    std::vector<uint8_t> source, picture;
-    if (sws) {
-        source.resize(size_t(w) * h * 3);
-        picture.resize(size_t(w) * h * 4);
-        std::lock_guard<std::mutex> lock(frameMutex_);
-        frame_ = picture.data();
-        frameWidth_ = w;
-        frameHeight_ = h;
-        frameFresh_ = false;
-    } else {
-        LOGOUT("camera %d: no picture conversion for %dx%d", index, w, h);
-    }
-    while (sws && !stopCapture_.load()) {
+    std::vector<uint8_t> source(w > 0 && h > 0 ? size_t(w) * h * 3 : 0);
+    // The picture shown: the frame in BGRA, made no larger than the window
+    // (SDL would only shrink it again, after a far larger upload).
+    std::vector<uint8_t> picture;
+    int pw = 0, ph = 0;
+    while (!source.empty() && !stopCapture_.load()) {
         if (!engine_.hasNewFrame(index)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
         if (!engine_.GetPixels(index, source.data(), false, true)) continue;
-        const uint8_t* src[4] = {source.data()};
-        const int srcLines[4] = {w * 3};
-        uint8_t* dst[4] = {picture.data()};
-        const int dstLines[4] = {w * 4};
-        {
-            std::lock_guard<std::mutex> lock(frameMutex_);
-            sws_scale(sws, src, srcLines, 0, h, dst, dstLines);
-            frameFresh_ = true;
+        const int tw = std::clamp(viewWidth_.load(), 1, w), th = std::clamp(viewHeight_.load(), 1, h);
+        std::lock_guard<std::mutex> lock(frameMutex_);
+        if (tw != pw || th != ph) {
+            pw = tw;
+            ph = th;
+            picture.assign(size_t(pw) * ph * 4, 0);
+            frame_ = picture.data();
+            frameWidth_ = pw;
+            frameHeight_ = ph;
         }
+        // 24-bit pixels (blue, green, red) to 32-bit ones with opaque alpha.
+        if (pw == w && ph == h)
+            libyuv::RGB24ToARGB(source.data(), w * 3, picture.data(), w * 4, w, h);
+        else
+            shrinkToBgra(source.data(), w, h, picture.data(), pw, ph);
         requestDraw();
     }
     engine_.closeCamera(index);
-    sws_freeContext(sws);
     std::lock_guard<std::mutex> lock(frameMutex_);
     frame_ = nullptr;
-    frameFresh_ = false;
     requestDraw();
 }
 
@@ -290,6 +305,9 @@ void CameraDlg::showEvent(QShowEvent*) {
 }
 
 void CameraDlg::resizeEvent(QResizeEvent*) {
+    const qreal ratio = devicePixelRatioF();
+    viewWidth_ = int(width() * ratio);
+    viewHeight_ = int(height() * ratio);
     if (cameraIndex_ >= 0 && !fullScreen_ && settings_) {
         settings_->setInt(core::setting::SET, "CAMERAWIDTH", width());
         settings_->setInt(core::setting::SET, "CAMERAHEIGHT", height());

@@ -21,7 +21,6 @@
 struct SDL_Renderer;
 struct SDL_Texture;
 struct SDL_Window;
-struct SwsContext;
 
 namespace camera {
 class CameraEngine;
@@ -34,6 +33,11 @@ namespace ui {
 
 // True for names of virtual cameras (matched on the lower-cased name).
 bool isVirtualCamera(const std::string& utf8Name);
+
+// A top-down 24-bit picture (blue, green, red; w x h) made smaller (tw <= w,
+// th <= h) into 32-bit pixels with opaque alpha, each averaging the four
+// source pixels nearest its centre.
+void shrinkToBgra(const uint8_t* src, int w, int h, uint8_t* dst, int tw, int th);
 
 class CameraDlg : public QWidget, public CameraWindow {
 public:
@@ -108,8 +112,10 @@ private:
     const uint8_t* frame_ = nullptr;
     int frameWidth_ = 0;
     int frameHeight_ = 0;
-    bool frameFresh_ = false;
     std::atomic<bool> drawQueued_{false};
+    // The window's size in pixels, for the capture thread.
+    std::atomic<int> viewWidth_{kMinWidth};
+    std::atomic<int> viewHeight_{kMinHeight};
     std::atomic<int> framesDrawn_{0};
 
     SDL_Window* sdlWindow_ = nullptr;
