@@ -107,7 +107,12 @@ struct CameraEngine::Device {
     void streamLoop() {
         pthread_setname_np(pthread_self(), "camera-stream");
         while (!stopping.load()) {
-            camera->nextFrame(100, [this](const uint8_t* data, size_t length) { SampleCB(data, length); });
+            const auto start = std::chrono::steady_clock::now();
+            if (camera->nextFrame(100, [this](const uint8_t* data, size_t length) { SampleCB(data, length); }))
+                continue;
+            // A device that fails at once (unplugged) is not asked again in a tight loop.
+            if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(5))
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
 

@@ -247,6 +247,20 @@ TEST(CameraEngine, NoFrameForASecondFailsAndUntakenFramesAreDropped) {
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(engine.GetPixels(1, picture.data(), false, true));
 }
 
+// A device that fails every request at once (unplugged) is not asked in a
+// tight loop: a few requests in a quarter of a second, not millions.
+TEST(CameraEngine, AFailingDeviceIsNotPolledInATightLoop) {
+    FakeCameraSystem system;
+    FakeCameraSpec gone = cam("Unplugged", {fixedSize(pixel::YUYV, 320, 240)});
+    gone.broken = true;
+    platform::FakeCameraState& state = system.add(gone);
+    CameraEngine engine(system);
+    ASSERT_TRUE(engine.openCamera(0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_LT(state.requests.load(), 20);
+    EXPECT_FALSE(engine.hasNewFrame(0));
+}
+
 // Closing a device wakes a reader waiting for its frame; destroying the
 // engine stops every device still set up.
 TEST(CameraEngine, DestroyingTheEngineStopsEveryDevice) {

@@ -154,7 +154,8 @@ public:
     }
 
     bool nextFrame(int timeoutMs, const std::function<void(const uint8_t*, size_t)>& sink) override {
-        if (!started_) return false;
+        state_->requests.fetch_add(1);
+        if (!started_ || spec_.broken) return false;
         const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
         if (spec_.silent) {
             std::this_thread::sleep_until(limit);

@@ -31,6 +31,8 @@ struct FakeCameraSpec {
     int framesPerSecond = 30;
     // Opens and negotiates but delivers no frame.
     bool silent = false;
+    // Fails every frame request at once, as an unplugged device does.
+    bool broken = false;
     bool openFails = false;
 };
 
@@ -39,6 +41,7 @@ struct FakeCameraState {
     std::atomic<int> opens{0};
     std::atomic<int> open{0};       // devices open now
     std::atomic<int> frames{0};     // frames delivered
+    std::atomic<int> requests{0};   // frame requests (nextFrame calls)
     std::mutex mutex;
     CameraFormat format;            // set now (guarded by mutex)
     std::vector<CameraFormat> tried;  // every setFormat call in order (guarded by mutex)
