@@ -103,7 +103,8 @@ void CameraDlg::initSdl() {
         return;
     }
     sdlVideo_ = true;
-    createRenderer();
+    // The SDL window and renderer are made when the first picture is drawn:
+    // a program whose camera is never asked for does not make them.
 }
 
 void CameraDlg::createRenderer() {
