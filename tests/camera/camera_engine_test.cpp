@@ -1,4 +1,6 @@
 #include "camera/camera_engine.h"
+#include "common/run_command.h"
+#include "common/temp_dir.h"
 #include "platform/fakes/fake_camera.h"
 
 #include <gtest/gtest.h>
@@ -283,6 +285,36 @@ TEST(CameraEngine, DestroyingTheEngineStopsEveryDevice) {
     }
     EXPECT_EQ(a.open.load(), 0);
     EXPECT_EQ(b.open.load(), 0);
+}
+
+// A video file as the demonstration camera: listed under its own name, at
+// the file's size, with the file's pictures (red, made by ffmpeg), looping
+// past the file's end. Files without video give no camera.
+TEST(DemoCamera, PlaysAVideoFileAsACamera) {
+    testing_support::TempDir dir;
+    const std::string clip = dir.path() + "/red.mp4";
+    const auto made = testing_support::runCommand(
+        "ffmpeg -v error -y -f lavfi -i color=c=red:size=320x240:rate=30 -t 0.2 -c:v libx264 -pix_fmt yuv420p " +
+        clip + " 2>&1");
+    ASSERT_EQ(made.status, 0) << made.output;
+    auto system = platform::makeDemoCameraSystem(clip);
+    ASSERT_NE(system, nullptr);
+    CameraEngine engine(*system);
+    ASSERT_EQ(engine.enumerateCameras(), 1);
+    EXPECT_EQ(engine.cameraName(0), "Demo camera (video file)");
+    ASSERT_TRUE(engine.openCamera(0));
+    EXPECT_EQ(engine.width(0), 320);
+    EXPECT_EQ(engine.height(0), 240);
+    std::vector<uint8_t> picture(320 * 240 * 3);
+    for (int i = 0; i < 12; ++i) {  // 6 frames in the file: twice round
+        ASSERT_TRUE(engine.GetPixels(0, picture.data(), false, true)) << "frame " << i;
+        EXPECT_TRUE(near(rgbAt(picture, 320, 160, 120), 0xFF0000, 12)) << hex(rgbAt(picture, 320, 160, 120));
+    }
+
+    EXPECT_EQ(platform::makeDemoCameraSystem(dir.path() + "/missing.mp4"), nullptr);
+    const std::string sound = dir.path() + "/tone.wav";
+    ASSERT_EQ(testing_support::runCommand("ffmpeg -v error -y -f lavfi -i sine -t 0.2 " + sound + " 2>&1").status, 0);
+    EXPECT_EQ(platform::makeDemoCameraSystem(sound), nullptr);
 }
 
 // No capture device on the machines this is built on: the V4L2 backend lists

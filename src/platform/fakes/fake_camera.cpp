@@ -9,6 +9,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -370,7 +371,10 @@ std::unique_ptr<CameraDevice> FakeCameraSystem::open(const std::string& id) {
     return std::make_unique<FakeCameraDevice>(e.spec, e.state);
 }
 
-bool videoFileSize(const std::string& path, int& width, int& height) {
+namespace {
+
+// Size and frame rate (0 when unknown) of a file's first video stream.
+bool videoStreamInfo(const std::string& path, int& width, int& height, double& rate) {
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return false;
     bool ok = false;
@@ -379,6 +383,8 @@ bool videoFileSize(const std::string& path, int& width, int& height) {
         if (stream >= 0) {
             width = format->streams[stream]->codecpar->width;
             height = format->streams[stream]->codecpar->height;
+            const AVRational r = format->streams[stream]->avg_frame_rate;
+            rate = r.num > 0 && r.den > 0 ? av_q2d(r) : 0;
             ok = width > 0 && height > 0;
         }
     }
@@ -386,14 +392,24 @@ bool videoFileSize(const std::string& path, int& width, int& height) {
     return ok;
 }
 
+}  // namespace
+
+bool videoFileSize(const std::string& path, int& width, int& height) {
+    double rate = 0;
+    return videoStreamInfo(path, width, height, rate);
+}
+
 std::unique_ptr<CameraSystem> makeDemoCameraSystem(const std::string& path) {
     int w = 0, h = 0;
-    if (!videoFileSize(path, w, h)) return nullptr;
+    double rate = 0;
+    if (!videoStreamInfo(path, w, h, rate)) return nullptr;
     auto system = std::make_unique<FakeCameraSystem>();
     FakeCameraSpec spec;
     spec.name = kDemoCameraName;
     spec.videoFile = path;
     spec.sizes = {fixedSize(pixel::YUV420, w, h)};
+    // The file's own pace, within what a camera delivers.
+    if (rate > 0) spec.framesPerSecond = std::clamp(int(rate + 0.5), 1, 120);
     system->add(std::move(spec));
     return system;
 }
