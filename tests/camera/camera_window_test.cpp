@@ -16,7 +16,12 @@
 #include <QThread>
 
 #include <chrono>
+#include <csignal>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -32,8 +37,21 @@ namespace {
 // A private 1920 x 1080 display with the Qt application, the log in a file.
 class WindowEnv {
 public:
-    WindowEnv() : xvfb_(1920, 1080) {
+    explicit WindowEnv(bool windowManager = false) : xvfb_(1920, 1080) {
         if (!xvfb_.ok()) return;
+        if (windowManager) {
+            std::fflush(nullptr);
+            wmPid_ = ::fork();
+            if (wmPid_ == 0) {
+                ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+                const int null = ::open("/dev/null", O_WRONLY);
+                ::dup2(null, 1);
+                ::dup2(null, 2);
+                ::execlp("openbox", "openbox", static_cast<char*>(nullptr));
+                ::_exit(127);
+            }
+            ::usleep(500 * 1000);  // owns its selections by then
+        }
         // SDL loads libdbus, and its OpenGL renderer Mesa's software driver,
         // and unloads them again; what they keep until exit is then reported
         // from an unknown module, past the suppressions. Held here, they
@@ -50,6 +68,10 @@ public:
     ~WindowEnv() {
         support::setLogger(std::make_unique<support::Logger>("", false));
         app_.reset();
+        if (wmPid_ > 0) {
+            ::kill(wmPid_, SIGTERM);
+            ::waitpid(wmPid_, nullptr, 0);
+        }
     }
     bool ok() const { return app_ != nullptr; }
 
@@ -81,6 +103,7 @@ public:
 
 private:
     testing_support::PrivateXvfb xvfb_;
+    pid_t wmPid_ = -1;
     testing_support::TempDir dir_{"lumacro3-camera"};
     std::string logFile_;
     std::unique_ptr<QApplication> app_;
@@ -287,6 +310,37 @@ TEST(CameraWindow, DoubleClickTogglesFullScreenAndGuardsThePosition) {
     EXPECT_TRUE(WindowEnv::waitUntil([&] { return rig.get("CAMERAX") == 360; }));
     EXPECT_EQ(rig.get("CAMERAY"), 320);
     EXPECT_EQ(dlg.pos(), QPoint(360, 320));
+}
+
+// Under a window manager (as on a desktop) the window is managed, lands in
+// the same corner above the other windows, shows the picture and covers the
+// screen on a double click.
+TEST(CameraWindow, UnderAWindowManagerLandsInTheCornerAndGoesFullScreen) {
+    WindowEnv env(true);
+    if (!env.ok()) GTEST_SKIP() << "no Xvfb";
+    Rig rig;
+    rig.system.add(camera("Camera"));
+    rig.make();
+    CameraDlg& dlg = *rig.dlg;
+    dlg.nextCamera();
+    EXPECT_TRUE(WindowEnv::waitUntil([&] { return dlg.geometry() == QRect(1520, 780, 400, 300); }))
+        << dlg.geometry().x() << "," << dlg.geometry().y();
+    QImage shot;
+    EXPECT_TRUE(WindowEnv::waitUntil([&] {
+        shot = WindowEnv::grab();
+        return showsPattern(shot, QRect(1520, 780, 400, 300));
+    }));
+    keep(shot, "camera_window_openbox");
+    rig.clock += 1000;
+    dlg.toggleFullScreen();
+    EXPECT_TRUE(WindowEnv::waitUntil([&] {
+        shot = WindowEnv::grab();
+        return showsPattern(shot, QRect(0, 0, 1920, 1080));
+    }));
+    keep(shot, "camera_window_openbox_full_screen");
+    rig.clock += 1000;
+    dlg.toggleFullScreen();
+    EXPECT_TRUE(WindowEnv::waitUntil([&] { return dlg.geometry() == QRect(1520, 780, 400, 300); }));
 }
 
 // The controlling phone leaving stops the capture (the camera is closed, the
