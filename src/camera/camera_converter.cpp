@@ -48,7 +48,7 @@ bool CameraConverter::canConvert(uint32_t layout) {
     return layout == platform::pixel::MJPEG || platform::avPixelFormat(layout) != AV_PIX_FMT_NONE;
 }
 
-bool CameraConverter::setUp(uint32_t layout, int width, int height) {
+bool CameraConverter::setUp(uint32_t layout, int width, int height, int bytesPerLine) {
     release();
     if (width <= 0 || height <= 0 || !canConvert(layout)) return false;
     layout_ = layout;
@@ -65,9 +65,12 @@ bool CameraConverter::setUp(uint32_t layout, int width, int height) {
         return true;
     }
     const AVPixelFormat format = platform::avPixelFormat(layout);
-    const int bytes = av_image_get_buffer_size(format, width, height, 1);
+    uint8_t* planes[4];
+    int lines[4];
+    const int bytes = platform::cameraPlanes(planes, lines, nullptr, layout, width, height, bytesPerLine);
     if (bytes <= 0) return false;
     frameBytes_ = size_t(bytes);
+    bytesPerLine_ = bytesPerLine;
     sws_ = sws_getContext(width, height, format, width, height, AV_PIX_FMT_BGR24, SWS_FAST_BILINEAR,
                           nullptr, nullptr, nullptr);
     return sws_ != nullptr;
@@ -78,14 +81,10 @@ ConvertResult CameraConverter::convert(const uint8_t* data, size_t length, uint8
     int outLines[4] = {dstStride};
     if (!decoder_) {
         if (!sws_) return ConvertResult::failed;
-        if (length != frameBytes_) return ConvertResult::wrongSize;
+        if (length < frameBytes_) return ConvertResult::wrongSize;
         uint8_t* planes[4];
         int lines[4];
-        av_image_fill_arrays(planes, lines, data, platform::avPixelFormat(layout_), width_, height_, 1);
-        if (platform::chromaSwapped(layout_)) {
-            std::swap(planes[1], planes[2]);
-            std::swap(lines[1], lines[2]);
-        }
+        platform::cameraPlanes(planes, lines, const_cast<uint8_t*>(data), layout_, width_, height_, bytesPerLine_);
         if (platform::avPixelFormat(layout_) == AV_PIX_FMT_YUV420P) {
             // The common planar 4:2:0 case with SIMD (libyuv's "RGB24" is blue, green, red in memory).
             libyuv::I420ToRGB24(planes[0], lines[0], planes[1], lines[1], planes[2], lines[2], out[0], dstStride,

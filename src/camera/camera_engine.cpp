@@ -255,7 +255,7 @@ bool CameraEngine::setUp(Device& d, int index) {
     d.width = format.width;
     d.height = format.height;
     d.frame.assign(size_t(d.width) * size_t(d.height) * 3, 0);
-    if (!d.converter.setUp(format.pixelFormat, d.width, d.height)) {
+    if (!d.converter.setUp(format.pixelFormat, d.width, d.height, format.bytesPerLine)) {
         std::printf("ERROR: Could not connect pins - RenderStream()\n");
         return false;
     }

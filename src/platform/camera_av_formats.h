@@ -5,7 +5,11 @@
 
 #include "platform/camera_device.h"
 
+#include <cstdint>
+#include <utility>
+
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -32,5 +36,28 @@ inline AVPixelFormat avPixelFormat(uint32_t layout) {
 
 // Layouts whose chroma planes come V before U.
 inline bool chromaSwapped(uint32_t layout) { return layout == pixel::YVU420 || layout == pixel::YVU410; }
+
+// The planes of one raw frame in `layout` stored from `buffer`, with rows
+// `bytesPerLine` apart in the first plane (0 or less than the row: no
+// padding) and in proportion in the others, U before V. Returns the frame's
+// bytes, or -1 for a layout without a pixel format. `buffer` may be null to
+// learn the size only.
+inline int cameraPlanes(uint8_t* data[4], int lines[4], uint8_t* buffer, uint32_t layout, int w, int h,
+                        int bytesPerLine) {
+    const AVPixelFormat format = avPixelFormat(layout);
+    if (format == AV_PIX_FMT_NONE || av_image_fill_linesizes(lines, format, w) < 0 || lines[0] <= 0) return -1;
+    if (bytesPerLine > lines[0]) {
+        const int tight = lines[0];
+        for (int i = 0; i < 4; ++i) lines[i] = int(int64_t(lines[i]) * bytesPerLine / tight);
+    }
+    uint8_t* base = buffer ? buffer : reinterpret_cast<uint8_t*>(uintptr_t(64));
+    const int size = av_image_fill_pointers(data, format, h, base, lines);
+    if (size < 0) return -1;
+    if (chromaSwapped(layout)) {
+        std::swap(data[1], data[2]);
+        std::swap(lines[1], lines[2]);
+    }
+    return size;
+}
 
 }  // namespace platform

@@ -68,6 +68,9 @@ struct CameraFormat {
     uint32_t pixelFormat = 0;
     int width = 0;
     int height = 0;
+    // Bytes from one row of the first plane to the next, when the device
+    // pads its rows (further planes are padded in proportion); 0 when not.
+    int bytesPerLine = 0;
 };
 
 inline bool operator==(const CameraFormat& a, const CameraFormat& b) {

@@ -48,6 +48,7 @@ struct LayoutCase {
     const char* name;
     uint32_t layout;
     int tolerance;  // lossy layouts (5-bit colour, JPEG) stray further
+    int padding = 0;  // bytes the device adds to every row
 };
 
 class EveryLayout : public ::testing::TestWithParam<LayoutCase> {};
@@ -59,9 +60,10 @@ class EveryLayout : public ::testing::TestWithParam<LayoutCase> {};
 TEST_P(EveryLayout, OpensAtFullHdAndDeliversThePatternUpright) {
     const LayoutCase c = GetParam();
     FakeCameraSystem system;
-    platform::FakeCameraState& state =
-        system.add(cam("USB camera", {fixedSize(pixel::YUYV, 640, 480), fixedSize(c.layout, 1920, 1080),
-                                      fixedSize(c.layout, 1280, 720)}));
+    FakeCameraSpec spec = cam("USB camera", {fixedSize(pixel::YUYV, 640, 480), fixedSize(c.layout, 1920, 1080),
+                                             fixedSize(c.layout, 1280, 720)});
+    spec.padding = c.padding;
+    platform::FakeCameraState& state = system.add(spec);
     CameraEngine engine(system);
     ASSERT_EQ(engine.enumerateCameras(), 1);
     ASSERT_TRUE(engine.openCamera(0));
@@ -101,7 +103,9 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutCase{"RGB565", pixel::RGB565, 8}, LayoutCase{"RGB555", pixel::RGB555, 8},
                       LayoutCase{"YVYU", pixel::YVYU, 12}, LayoutCase{"UYVY", pixel::UYVY, 12},
                       LayoutCase{"YU12", pixel::YUV420, 12}, LayoutCase{"YV12", pixel::YVU420, 12},
-                      LayoutCase{"GREY", pixel::GREY, 12}, LayoutCase{"MJPEG", pixel::MJPEG, 24}),
+                      LayoutCase{"GREY", pixel::GREY, 12}, LayoutCase{"MJPEG", pixel::MJPEG, 24},
+                      LayoutCase{"UYVY_padded_rows", pixel::UYVY, 12, 256},
+                      LayoutCase{"YV12_padded_rows", pixel::YVU420, 12, 128}),
     [](const ::testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
 
 // Without 1920 x 1080 the nearest offered size wins by the sum of the width

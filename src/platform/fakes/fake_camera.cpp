@@ -28,16 +28,6 @@ bool inside(const CameraSizeRange& r, const CameraFormat& f) {
            fits(f.height, r.minHeight, r.maxHeight, r.stepHeight);
 }
 
-// Plane pointers of a packed buffer in `layout` (V and U swapped back for the
-// layouts that store V first).
-void fillPlanes(uint8_t* data[4], int linesize[4], uint8_t* buffer, uint32_t layout, int w, int h) {
-    av_image_fill_arrays(data, linesize, buffer, avPixelFormat(layout), w, h, 1);
-    if (chromaSwapped(layout)) {
-        std::swap(data[1], data[2]);
-        std::swap(linesize[1], linesize[2]);
-    }
-}
-
 // The frames of a video file, looped, decoded one at a time.
 class FileFrames {
 public:
@@ -122,7 +112,14 @@ public:
     }
 
     std::vector<CameraSizeRange> capabilities() override { return spec_.sizes; }
-    CameraFormat format() override { return format_; }
+    CameraFormat format() override {
+        CameraFormat f = format_;
+        uint8_t* planes[4];
+        int lines[4];
+        if (spec_.padding > 0 && cameraPlanes(planes, lines, nullptr, f.pixelFormat, f.width, f.height, 0) > 0)
+            f.bytesPerLine = lines[0] + spec_.padding;
+        return f;
+    }
 
     bool setFormat(const CameraFormat& f) override {
         {
@@ -219,17 +216,19 @@ private:
             sfmt = AV_PIX_FMT_BGR24;
         }
 
-        const int size = av_image_get_buffer_size(target, w, h, 1);
+        uint8_t* dst[4];
+        int dstLines[4];
+        const int bytesPerLine = format().bytesPerLine;
+        const int size = jpeg ? av_image_get_buffer_size(target, w, h, 1)
+                              : cameraPlanes(dst, dstLines, nullptr, format_.pixelFormat, w, h, bytesPerLine);
         if (size <= 0) return false;
         std::vector<uint8_t>& picture = jpeg ? yuv_ : out_;
         picture.resize(size_t(size));
-        uint8_t* dst[4];
-        int dstLines[4];
         if (jpeg)
             av_image_fill_arrays(dst, dstLines, picture.data(), target, w, h, 1);
         else
-            fillPlanes(dst, dstLines, picture.data(), format_.pixelFormat, w, h);
-        if (sfmt == target && sw == w && sh == h && !chromaSwapped(format_.pixelFormat) && !jpeg) {
+            cameraPlanes(dst, dstLines, picture.data(), format_.pixelFormat, w, h, bytesPerLine);
+        if (sfmt == target && sw == w && sh == h && !jpeg) {
             av_image_copy(dst, dstLines, const_cast<const uint8_t**>(srcData), srcLines, target, w, h);
         } else {
             // JPEG pictures are full-range 4:2:0 (written as plain 4:2:0 for libswscale).

@@ -29,6 +29,9 @@ struct FakeCameraSpec {
     // Frames of this file (looped), else the generated pattern.
     std::string videoFile;
     int framesPerSecond = 30;
+    // Extra bytes at the end of every row of the first plane (the other
+    // planes in proportion), as some drivers pad their rows.
+    int padding = 0;
     // Opens and negotiates but delivers no frame.
     bool silent = false;
     // Fails every frame request at once, as an unplugged device does.

@@ -87,7 +87,7 @@ public:
         v4l2_format f{};
         f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         if (xioctl(fd_, VIDIOC_G_FMT, &f) != 0) return {};
-        return {f.fmt.pix.pixelformat, int(f.fmt.pix.width), int(f.fmt.pix.height)};
+        return {f.fmt.pix.pixelformat, int(f.fmt.pix.width), int(f.fmt.pix.height), int(f.fmt.pix.bytesperline)};
     }
 
     bool setFormat(const CameraFormat& wanted) override {
