@@ -12,18 +12,18 @@
 
 using camera::CameraEngine;
 using platform::CameraFormat;
-using platform::FakeCameraSpec;
+using platform::FakeCameraConfig;
 using platform::FakeCameraSystem;
 using platform::fixedSize;
 namespace pixel = platform::pixel;
 
 namespace {
 
-FakeCameraSpec cam(const std::string& name, std::vector<platform::CameraSizeRange> sizes) {
-    FakeCameraSpec spec;
-    spec.name = name;
-    spec.sizes = std::move(sizes);
-    return spec;
+FakeCameraConfig cam(const std::string& name, std::vector<platform::CameraSizeRange> sizes) {
+    FakeCameraConfig config;
+    config.name = name;
+    config.sizes = std::move(sizes);
+    return config;
 }
 
 // The pixel (blue, green, red) at x, y of a top-down 24-bit picture, as 0xRRGGBB.
@@ -60,10 +60,10 @@ class EveryLayout : public ::testing::TestWithParam<LayoutCase> {};
 TEST_P(EveryLayout, OpensAtFullHdAndDeliversThePatternUpright) {
     const LayoutCase c = GetParam();
     FakeCameraSystem system;
-    FakeCameraSpec spec = cam("USB camera", {fixedSize(pixel::YUYV, 640, 480), fixedSize(c.layout, 1920, 1080),
+    FakeCameraConfig config = cam("USB camera", {fixedSize(pixel::YUYV, 640, 480), fixedSize(c.layout, 1920, 1080),
                                              fixedSize(c.layout, 1280, 720)});
-    spec.padding = c.padding;
-    platform::FakeCameraState& state = system.add(spec);
+    config.padding = c.padding;
+    platform::FakeCameraState& state = system.add(config);
     CameraEngine engine(system);
     ASSERT_EQ(engine.enumerateCameras(), 1);
     ASSERT_TRUE(engine.openCamera(0));
@@ -154,9 +154,9 @@ TEST(CameraEngine, ClosestSizeWalksRangesAndSkipsWhatCannotBeShown) {
 // sizes give no usable range keeps its own format.
 TEST(CameraEngine, FallsBackToTheDeviceFormatAndRefusesWhatItCannotShow) {
     FakeCameraSystem system;
-    FakeCameraSpec h264 = cam("H.264 only", {fixedSize(pixel::H264, 1920, 1080)});
+    FakeCameraConfig h264 = cam("H.264 only", {fixedSize(pixel::H264, 1920, 1080)});
     system.add(h264);
-    FakeCameraSpec odd = cam("Odd ranges", {{pixel::YUYV, 800, 800, 0, 600, 600, 0}});
+    FakeCameraConfig odd = cam("Odd ranges", {{pixel::YUYV, 800, 800, 0, 600, 600, 0}});
     odd.initial = {pixel::YUYV, 800, 600};
     system.add(odd);
     CameraEngine engine(system);
@@ -176,7 +176,7 @@ TEST(CameraEngine, FallsBackToTheDeviceFormatAndRefusesWhatItCannotShow) {
 TEST(CameraEngine, EnumerationCountsCaptureNodesOnlyAndKeepsNames) {
     FakeCameraSystem system;
     system.add(cam("Integrated Camera", {fixedSize(pixel::YUYV, 640, 480)}));
-    FakeCameraSpec meta = cam("Integrated Camera", {});
+    FakeCameraConfig meta = cam("Integrated Camera", {});
     meta.canCapture = false;
     system.add(meta);
     system.add(cam("高拍仪 文档摄像头", {fixedSize(pixel::YUYV, 1920, 1080)}));
@@ -230,10 +230,10 @@ TEST(CameraEngine, TwentyDevicesAtMostAndOneSetUpEach) {
 // not taken are not queued: after a pause only the newest one is there.
 TEST(CameraEngine, NoFrameForASecondFailsAndUntakenFramesAreDropped) {
     FakeCameraSystem system;
-    FakeCameraSpec silent = cam("Silent", {fixedSize(pixel::YUYV, 320, 240)});
+    FakeCameraConfig silent = cam("Silent", {fixedSize(pixel::YUYV, 320, 240)});
     silent.silent = true;
     system.add(silent);
-    FakeCameraSpec busy = cam("Busy", {fixedSize(pixel::YUYV, 320, 240)});
+    FakeCameraConfig busy = cam("Busy", {fixedSize(pixel::YUYV, 320, 240)});
     busy.framesPerSecond = 100;
     platform::FakeCameraState& busyState = system.add(busy);
     CameraEngine engine(system);
@@ -257,7 +257,7 @@ TEST(CameraEngine, NoFrameForASecondFailsAndUntakenFramesAreDropped) {
 // tight loop: a few requests in a quarter of a second, not millions.
 TEST(CameraEngine, AFailingDeviceIsNotPolledInATightLoop) {
     FakeCameraSystem system;
-    FakeCameraSpec gone = cam("Unplugged", {fixedSize(pixel::YUYV, 320, 240)});
+    FakeCameraConfig gone = cam("Unplugged", {fixedSize(pixel::YUYV, 320, 240)});
     gone.broken = true;
     platform::FakeCameraState& state = system.add(gone);
     CameraEngine engine(system);

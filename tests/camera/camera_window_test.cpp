@@ -27,7 +27,7 @@
 #include <memory>
 #include <sstream>
 
-using platform::FakeCameraSpec;
+using platform::FakeCameraConfig;
 using platform::fixedSize;
 using ui::CameraDlg;
 namespace pixel = platform::pixel;
@@ -131,11 +131,11 @@ void keep(const QImage& shot, const char* name) {
         shot.save(QString::fromStdString(std::string(folder) + "/" + name + ".png"));
 }
 
-FakeCameraSpec camera(const std::string& name, int w = 640, int h = 480) {
-    FakeCameraSpec spec;
-    spec.name = name;
-    spec.sizes = {fixedSize(pixel::YUYV, w, h)};
-    return spec;
+FakeCameraConfig camera(const std::string& name, int w = 640, int h = 480) {
+    FakeCameraConfig config;
+    config.name = name;
+    config.sizes = {fixedSize(pixel::YUYV, w, h)};
+    return config;
 }
 
 struct Rig {
@@ -212,7 +212,7 @@ TEST(CameraWindow, NoCameraDoesNothingAndAFailedOpenMovesOnNextTime) {
     EXPECT_EQ(rig.dlg->cameraIndex(), -1);
 
     Rig two;
-    FakeCameraSpec broken = camera("Broken camera");
+    FakeCameraConfig broken = camera("Broken camera");
     broken.openFails = true;
     two.system.add(broken);
     platform::FakeCameraState& good = two.system.add(camera("Good camera"));

@@ -93,11 +93,11 @@ private:
 
 class FakeCameraDevice : public CameraDevice {
 public:
-    FakeCameraDevice(FakeCameraSpec spec, std::shared_ptr<FakeCameraState> state)
-        : spec_(std::move(spec)), state_(std::move(state)) {
-        format_ = spec_.initial;
-        if (!format_.width && !spec_.sizes.empty()) {
-            const CameraSizeRange& r = spec_.sizes.front();
+    FakeCameraDevice(FakeCameraConfig config, std::shared_ptr<FakeCameraState> state)
+        : config_(std::move(config)), state_(std::move(state)) {
+        format_ = config_.initial;
+        if (!format_.width && !config_.sizes.empty()) {
+            const CameraSizeRange& r = config_.sizes.front();
             format_ = {r.pixelFormat, r.minWidth, r.minHeight};
         }
         publishFormat();
@@ -111,13 +111,13 @@ public:
         state_->open.fetch_sub(1);
     }
 
-    std::vector<CameraSizeRange> capabilities() override { return spec_.sizes; }
+    std::vector<CameraSizeRange> capabilities() override { return config_.sizes; }
     CameraFormat format() override {
         CameraFormat f = format_;
         uint8_t* planes[4];
         int lines[4];
-        if (spec_.padding > 0 && cameraPlanes(planes, lines, nullptr, f.pixelFormat, f.width, f.height, 0) > 0)
-            f.bytesPerLine = lines[0] + spec_.padding;
+        if (config_.padding > 0 && cameraPlanes(planes, lines, nullptr, f.pixelFormat, f.width, f.height, 0) > 0)
+            f.bytesPerLine = lines[0] + config_.padding;
         return f;
     }
 
@@ -127,7 +127,7 @@ public:
             state_->tried.push_back(f);
         }
         if (started_) return false;
-        for (const CameraSizeRange& r : spec_.sizes) {
+        for (const CameraSizeRange& r : config_.sizes) {
             if (!inside(r, f)) continue;
             format_ = f;
             publishFormat();
@@ -137,9 +137,9 @@ public:
     }
 
     bool start() override {
-        if (!spec_.videoFile.empty()) {
+        if (!config_.videoFile.empty()) {
             file_ = std::make_unique<FileFrames>();
-            if (!file_->open(spec_.videoFile)) {
+            if (!file_->open(config_.videoFile)) {
                 file_.reset();
                 return false;
             }
@@ -153,13 +153,13 @@ public:
 
     bool nextFrame(int timeoutMs, const std::function<void(const uint8_t*, size_t)>& sink) override {
         state_->requests.fetch_add(1);
-        if (!started_ || spec_.broken) return false;
+        if (!started_ || config_.broken) return false;
         const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        if (spec_.silent) {
+        if (config_.silent) {
             std::this_thread::sleep_until(limit);
             return false;
         }
-        const auto period = std::chrono::microseconds(1000000 / std::max(1, spec_.framesPerSecond));
+        const auto period = std::chrono::microseconds(1000000 / std::max(1, config_.framesPerSecond));
         due_ += period;
         const auto now = Clock::now();
         if (due_ < now - period) due_ = now;  // fell behind: no burst of late frames
@@ -300,7 +300,7 @@ private:
         patternLines_[0] = w * 3;
     }
 
-    FakeCameraSpec spec_;
+    FakeCameraConfig config_;
     std::shared_ptr<FakeCameraState> state_;
     CameraFormat format_;
     bool started_ = false;
@@ -347,9 +347,9 @@ private:
 
 }  // namespace
 
-FakeCameraState& FakeCameraSystem::add(FakeCameraSpec spec) {
+FakeCameraState& FakeCameraSystem::add(FakeCameraConfig config) {
     std::lock_guard<std::mutex> lock(mutex_);
-    entries_.push_back({std::move(spec), std::make_shared<FakeCameraState>()});
+    entries_.push_back({std::move(config), std::make_shared<FakeCameraState>()});
     return *entries_.back().state;
 }
 
@@ -357,7 +357,7 @@ std::vector<CameraNode> FakeCameraSystem::nodes() {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<CameraNode> out;
     for (size_t i = 0; i < entries_.size(); ++i)
-        out.push_back({std::to_string(i), entries_[i].spec.name, entries_[i].spec.canCapture});
+        out.push_back({std::to_string(i), entries_[i].config.name, entries_[i].config.canCapture});
     return out;
 }
 
@@ -366,8 +366,8 @@ std::unique_ptr<CameraDevice> FakeCameraSystem::open(const std::string& id) {
     const size_t index = std::strtoul(id.c_str(), nullptr, 10);
     if (id.empty() || index >= entries_.size()) return nullptr;
     const Entry& e = entries_[index];
-    if (e.spec.openFails || !e.spec.canCapture) return nullptr;
-    return std::make_unique<FakeCameraDevice>(e.spec, e.state);
+    if (e.config.openFails || !e.config.canCapture) return nullptr;
+    return std::make_unique<FakeCameraDevice>(e.config, e.state);
 }
 
 namespace {
@@ -403,13 +403,13 @@ std::unique_ptr<CameraSystem> makeDemoCameraSystem(const std::string& path) {
     double rate = 0;
     if (!videoStreamInfo(path, w, h, rate)) return nullptr;
     auto system = std::make_unique<FakeCameraSystem>();
-    FakeCameraSpec spec;
-    spec.name = kDemoCameraName;
-    spec.videoFile = path;
-    spec.sizes = {fixedSize(pixel::YUV420, w, h)};
+    FakeCameraConfig config;
+    config.name = kDemoCameraName;
+    config.videoFile = path;
+    config.sizes = {fixedSize(pixel::YUV420, w, h)};
     // The file's own pace, within what a camera delivers.
-    if (rate > 0) spec.framesPerSecond = std::clamp(int(rate + 0.5), 1, 120);
-    system->add(std::move(spec));
+    if (rate > 0) config.framesPerSecond = std::clamp(int(rate + 0.5), 1, 120);
+    system->add(std::move(config));
     return system;
 }
 

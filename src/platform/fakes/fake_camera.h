@@ -19,7 +19,7 @@ inline constexpr const char kDemoCameraVariable[] = "LUMACRO3_DEMO_CAMERA_FILE";
 // The name that camera is listed under.
 inline constexpr const char kDemoCameraName[] = "Demo camera (video file)";
 
-struct FakeCameraSpec {
+struct FakeCameraConfig {
     std::string name = "Fake camera";
     bool canCapture = true;
     // What the device offers; setFormat takes only sizes inside these.
@@ -58,14 +58,14 @@ inline constexpr uint32_t kPatternTopLeft = 0xFF0000, kPatternTopRight = 0x00FF0
 class FakeCameraSystem : public CameraSystem {
 public:
     // Adds a device; the returned state lives as long as the system.
-    FakeCameraState& add(FakeCameraSpec spec);
+    FakeCameraState& add(FakeCameraConfig config);
 
     std::vector<CameraNode> nodes() override;
     std::unique_ptr<CameraDevice> open(const std::string& id) override;
 
 private:
     struct Entry {
-        FakeCameraSpec spec;
+        FakeCameraConfig config;
         std::shared_ptr<FakeCameraState> state;
     };
     std::mutex mutex_;
