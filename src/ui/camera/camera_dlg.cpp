@@ -119,12 +119,14 @@ void CameraDlg::createRenderer() {
     sdlWindow_ = SDL_CreateWindowFrom(reinterpret_cast<void*>(winId()));
     if (!sdlWindow_) {
         LOGOUT("camera window: SDL_CreateWindowFrom failed: %s", SDL_GetError());
+        sdlFailed_ = true;  // not tried again for every frame
         return;
     }
     renderer_ = SDL_CreateRenderer(sdlWindow_, 0, SDL_RENDERER_ACCELERATED);
     if (!renderer_) renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_SOFTWARE);
     if (!renderer_) {
         LOGOUT("camera window: no SDL renderer: %s", SDL_GetError());
+        sdlFailed_ = true;
         return;
     }
     SDL_RendererInfo info{};
@@ -272,10 +274,11 @@ void CameraDlg::requestDraw() {
 }
 
 void CameraDlg::draw() {
-    if (!sdlVideo_ || !QWidget::isVisible()) return;
+    if (!sdlVideo_ || sdlFailed_ || !QWidget::isVisible()) return;
     int w = 0, h = 0;
     if (sdlWindow_) SDL_GetWindowSize(sdlWindow_, &w, &h);
-    if (!renderer_ || w != width() || h != height()) createRenderer();
+    const qreal ratio = devicePixelRatioF();
+    if (!renderer_ || w != int(width() * ratio) || h != int(height() * ratio)) createRenderer();
     if (!renderer_) return;
     bool drawn = false;
     {

@@ -125,6 +125,7 @@ private:
     int textureHeight_ = 0;
     bool sdlVideo_ = false;
     bool rendererLogged_ = false;
+    bool sdlFailed_ = false;
 
     bool fullScreen_ = false;
     int64_t lastToggle_ = -1000000;
