@@ -43,3 +43,4 @@ add_library(libyuv::libyuv UNKNOWN IMPORTED)
 set_target_properties(libyuv::libyuv PROPERTIES
   IMPORTED_LOCATION ${LIBYUV_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${LIBYUV_INCLUDE_DIR})
+find_package(Boost 1.74 REQUIRED COMPONENTS regex)

@@ -2,6 +2,7 @@
 
 #include "app/program/gated_record_control.h"
 #include "app/program/screenshot_saver.h"
+#include "camera/camera_engine.h"
 #include "capture/screen_capture_service.h"
 #include "core/overlay_flags.h"
 #include "core/pointer_forward.h"
@@ -10,6 +11,8 @@
 #include "input/qt_clipboard.h"
 #include "input/remote_input.h"
 #include "net/session_server.h"
+#include "platform/camera_device.h"
+#include "platform/fakes/fake_camera.h"
 #include "platform/input_injector.h"
 #include "platform/network_adapters.h"
 #include "platform/screen_grabber.h"
@@ -23,6 +26,7 @@
 #include "support/logger.h"
 #include "support/strings.h"
 #include "tools/classroom_tools.h"
+#include "ui/camera/camera_dlg.h"
 #include "ui/main/command_context.h"
 #include "transfer/file_receiver.h"
 #include "platform/window_raiser.h"
@@ -113,6 +117,21 @@ private:
     std::shared_mutex mutex_;
     std::unique_ptr<slides::SlideBridge> bridge_;
 };
+// The PC's cameras (V4L2). A video file named in LUMACRO3_DEMO_CAMERA_FILE
+// comes first, as a camera named for what it is, for demonstrations.
+std::unique_ptr<platform::CameraSystem> makeCameraSystem() {
+    const char* demo = std::getenv(platform::kDemoCameraVariable);
+    if (!demo || !*demo) return platform::makeV4l2CameraSystem();
+    std::vector<std::unique_ptr<platform::CameraSystem>> systems;
+    if (auto file = platform::makeDemoCameraSystem(demo)) {
+        LOGOUT("demo camera: video file %s shown as \"%s\"", demo, platform::kDemoCameraName);
+        systems.push_back(std::move(file));
+    } else {
+        LOGOUT("demo camera: %s has no video to show", demo);
+    }
+    systems.push_back(platform::makeV4l2CameraSystem());
+    return platform::joinCameraSystems(std::move(systems));
+}
 
 }  // namespace
 
@@ -140,6 +159,9 @@ struct FeatureSet::Impl {
     std::unique_ptr<tools::ClassroomTools> tools;
     std::unique_ptr<platform::WindowRaiser> windowRaiser;
     SlidesLink slides;
+    std::unique_ptr<platform::CameraSystem> cameras;
+    std::unique_ptr<camera::CameraEngine> cameraEngine;
+    std::unique_ptr<ui::CameraDlg> cameraWindow;
     bool streamingStopped = false;
 };
 
@@ -205,6 +227,10 @@ void FeatureSet::start() {
 
     // The slide-show bridge runs from the start so that its helper does.
     createSlideBridge(std::string(), std::string());
+    // The PC camera window, hidden until a phone asks for a camera.
+    i.cameras = makeCameraSystem();
+    i.cameraEngine = std::make_unique<camera::CameraEngine>(*i.cameras);
+    i.cameraWindow = std::make_unique<ui::CameraDlg>(*i.cameraEngine, i.deps.settings);
 }
 
 void FeatureSet::setHub(core::MainHub* hub) {
@@ -228,6 +254,7 @@ void FeatureSet::setHub(core::MainHub* hub) {
 ui::HubWindows FeatureSet::windows() {
     ui::HubWindows windows;
     if (impl_->tools) impl_->tools->fill(windows);
+    windows.camera = impl_->cameraWindow.get();
     return windows;
 }
 
@@ -322,6 +349,10 @@ void FeatureSet::stopRemaining() {
     i.remoteInput.reset();
     i.remoteRecord.reset();
     i.tools.reset();
+    // The window stops its capture thread before the engine and the devices go.
+    i.cameraWindow.reset();
+    i.cameraEngine.reset();
+    i.cameras.reset();
     // The context is freed next; nothing here may reach it from now on.
     i.deps.context = nullptr;
     i.deps.server = nullptr;
