@@ -9,6 +9,7 @@
 #include "input/presentation_cursor.h"
 #include "input/qt_clipboard.h"
 #include "input/remote_input.h"
+#include "media/phone_audio_player.h"
 #include "net/session_server.h"
 #include "platform/input_injector.h"
 #include "platform/network_adapters.h"
@@ -24,6 +25,7 @@
 #include "support/strings.h"
 #include "tools/classroom_tools.h"
 #include "ui/main/command_context.h"
+#include "ui/player/media_player_wnd.h"
 #include "transfer/file_receiver.h"
 
 #include <cstdlib>
@@ -82,6 +84,8 @@ struct FeatureSet::Impl {
     std::unique_ptr<transfer::FileOpener> fileOpener;
     std::unique_ptr<transfer::FileReceiver> files;
     std::unique_ptr<tools::ClassroomTools> tools;
+    std::unique_ptr<ui::player::MediaPlayerWnd> player;
+    std::unique_ptr<media::PhoneAudioPlayer> phoneAudio;
     bool streamingStopped = false;
 };
 
@@ -144,6 +148,28 @@ void FeatureSet::start() {
     i.tools = std::make_unique<tools::ClassroomTools>(classroomToolsLink(i.deps.server, i.deps.settings,
                                                                                    i.deps.overlay, i.deps.forwardedPointer));
     i.tools->fill(context);
+
+    // The media player (local files, phone files, the phone's live picture)
+    // and the phone's sound.
+    ui::player::PlayerWindowLink playerLink;
+    if (net::SessionServer* server = i.deps.server) {
+        playerLink.broadcast = [server](const std::string& name, const Json::Value& body) {
+            server->send(name, body, nullptr, 0, -1);
+        };
+        playerLink.controllerTag = [server] { return server->controllerTag(); };
+    }
+    core::Settings* settings = i.deps.settings;
+    playerLink.classroomWindow = [settings] {
+        return settings ? settings->getInt(core::setting::Interop, "FSHWND", 0) : 0;
+    };
+    playerLink.postToWindow = [integration](int64_t window, uint32_t message) {
+        if (integration) integration->postToWindow(window, message, 0, 0);
+    };
+    i.player = std::make_unique<ui::player::MediaPlayerWnd>(std::move(playerLink));
+    context.features.remoteMedia = &i.player->engine();
+    context.features.liveView = &i.player->engine();
+    i.phoneAudio = std::make_unique<media::PhoneAudioPlayer>();
+    context.features.phoneAudio = i.phoneAudio.get();
 }
 
 void FeatureSet::setHub(core::MainHub* hub) {
@@ -167,6 +193,7 @@ void FeatureSet::setHub(core::MainHub* hub) {
 ui::HubWindows FeatureSet::windows() {
     ui::HubWindows windows;
     if (impl_->tools) impl_->tools->fill(windows);
+    windows.mediaPlayer = impl_->player.get();
     return windows;
 }
 
@@ -186,6 +213,14 @@ void FeatureSet::stopStreaming() {
     Impl& i = *impl_;
     if (i.streamingStopped) return;
     i.streamingStopped = true;
+    // Media end while the session server they report through still exists.
+    if (i.deps.context) {
+        i.deps.context->features.remoteMedia = nullptr;
+        i.deps.context->features.liveView = nullptr;
+        i.deps.context->features.phoneAudio = nullptr;
+    }
+    if (i.player) i.player->closeMedia();
+    if (i.phoneAudio) i.phoneAudio->stop();
     if (i.liveService) i.liveService->shutdown();
     i.liveService.reset();
     if (i.deps.context) i.deps.context->features.liveStream = nullptr;
@@ -215,6 +250,8 @@ void FeatureSet::stopRemaining() {
     i.remoteInput.reset();
     i.remoteRecord.reset();
     i.tools.reset();
+    i.player.reset();
+    i.phoneAudio.reset();
     // The context is freed next; nothing here may reach it from now on.
     i.deps.context = nullptr;
     i.deps.server = nullptr;
