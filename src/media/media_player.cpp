@@ -224,6 +224,7 @@ void MediaPlayer::startPlayback(bool remote, const std::string& name) {
     audioOnlyName_ = extensionOf(name) == "MP3";
     audioClock_ = videoClock_ = 0;
     const bool showVideo = videoIndex_ >= 0 && (remote || !audioOnlyName_);
+    videoShown_ = showVideo;
     if (showVideo) {
         output_.showFullScreen();
         videoThread_ = std::thread(&MediaPlayer::videoLoop, this);
@@ -393,7 +394,7 @@ void MediaPlayer::demuxLoop(uint64_t generation) {
             }
             if (packet->stream_index == audioIndex_) {
                 audioQueue_.push(av_packet_clone(packet));
-            } else if (packet->stream_index == videoIndex_ && !audioOnlyName_) {
+            } else if (packet->stream_index == videoIndex_ && videoShown_) {
                 videoQueue_.push(av_packet_clone(packet));
             }
             av_packet_unref(packet);

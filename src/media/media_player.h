@@ -4,6 +4,7 @@
 // and hands finished BGRA pictures to a VideoOutput (the player window).
 #pragma once
 
+#include "audio/pcm_output.h"
 #include "core/features.h"
 #include "core/heap_blocks.h"
 #include "media/packet_queue.h"
@@ -137,6 +138,7 @@ private:
     int64_t duration_ = 0;
     double frameRate_ = 0;
     bool audioOnlyName_ = false;
+    bool videoShown_ = false;  // a video thread shows the pictures
     bool live_ = false;
     int liveCodec_ = 0;
     int livePixelOrder_ = 0;

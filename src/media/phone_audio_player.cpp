@@ -49,11 +49,14 @@ void PhoneAudioPlayer::start(int channels, int sampleRate, const uint8_t* config
         avcodec_free_context(&decoder_);
         return;
     }
-    output_ = std::make_unique<audio::PcmOutput>();
-    auto fillFn = [this](uint8_t* b, int n) { fill(b, n); };
-    if (!useDevice_ || !output_->open(fillFn, kFramesPerHalf)) output_->openClockOnly(fillFn, kFramesPerHalf);
     accepting_ = true;
-    output_->start();
+    if (mode_ != Output::Pulled) {
+        output_ = std::make_unique<audio::PcmOutput>();
+        auto fillFn = [this](uint8_t* b, int n) { fill(b, n); };
+        if (mode_ == Output::ClockOnly || !output_->open(fillFn, kFramesPerHalf))
+            output_->openClockOnly(fillFn, kFramesPerHalf);
+        output_->start();
+    }
     LOGOUT("phone audio: %d channels at %d Hz", channels, sampleRate);
 }
 
@@ -64,7 +67,6 @@ void PhoneAudioPlayer::data(const uint8_t* frame, size_t length) {
     if (packets_.size() > kLatencyCap) packets_.clear();
     std::vector<uint8_t> copy(length + AV_INPUT_BUFFER_PADDING_SIZE, 0);
     std::memcpy(copy.data(), frame, length);
-    copy.resize(length + AV_INPUT_BUFFER_PADDING_SIZE);
     packets_.push_back(std::move(copy));
 }
 

@@ -3,6 +3,7 @@
 // stereo 16-bit, with the backlog thrown away when it passes 24 frames.
 #pragma once
 
+#include "audio/pcm_output.h"
 #include "core/features.h"
 
 #include <atomic>
@@ -27,8 +28,10 @@ public:
     static constexpr size_t kMaxConfig = 32;
     static constexpr size_t kLatencyCap = 24;
 
-    // useSoundDevice false: always the clock-only output (tests).
-    explicit PhoneAudioPlayer(bool useSoundDevice = true) : useDevice_(useSoundDevice) {}
+    // Device: the sound device, else the clock-only output. ClockOnly: never
+    // the device. Pulled: no output; the owner calls fill() (tests).
+    enum class Output { Device, ClockOnly, Pulled };
+    explicit PhoneAudioPlayer(Output output = Output::Device) : mode_(output) {}
     ~PhoneAudioPlayer() override;
 
     // Session threads.
@@ -44,7 +47,7 @@ public:
     void fill(uint8_t* buffer, int size);
 
 private:
-    bool useDevice_;
+    Output mode_;
     std::mutex controlMutex_;  // start/stop from different sessions
     std::unique_ptr<audio::PcmOutput> output_;
     AVCodecContext* decoder_ = nullptr;

@@ -62,7 +62,7 @@ AVFormatContext* RemoteSource::open(int64_t fileSize, const std::string& name) {
     input->flags |= AVFMT_FLAG_CUSTOM_IO;
 
     // A phone that does not answer while the format is probed ends the open.
-    requestLimit_ = kOpenRequestLimit;
+    requestLimit_ = openLimit_.load();
     int rc = avformat_open_input(&input, nullptr, nullptr, nullptr);
     if (rc < 0) {
         char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -163,7 +163,7 @@ int RemoteSource::readPacket(uint8_t* buffer, int size) {
         send_(request);
         ++unanswered_;
         lock.lock();
-        changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs),
+        changed_.wait_for(lock, std::chrono::milliseconds(waitMs_.load()),
                           [this] { return dataArrived_ || stopped_; });
         dataArrived_ = false;
     }
@@ -190,7 +190,7 @@ int64_t RemoteSource::seek(int64_t offset, int whence) {
     request[field::whence] = 0;
     send_(request);
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [this] { return seekAck_ || stopped_; });
+    changed_.wait_for(lock, std::chrono::milliseconds(waitMs_.load()), [this] { return seekAck_ || stopped_; });
     seekAck_ = false;
     // Whatever was queued belonged to the old position.
     incoming_.clear();

@@ -60,7 +60,11 @@ public:
 
     // Read requests sent since the last answer (tests).
     int unanswered() const { return unanswered_; }
-    void setRequestLimit(int limit) { requestLimit_ = limit; }
+    // The wait for an answer and the open's request limit (tests shorten them).
+    void setTiming(int waitMs, int openRequestLimit) {
+        waitMs_ = waitMs;
+        openLimit_ = openRequestLimit;
+    }
 
 private:
     void reset(int64_t fileSize);
@@ -68,6 +72,8 @@ private:
     Send send_;
     std::atomic<bool> stopped_{true};
     std::atomic<int> requestLimit_{0};  // 0: no limit
+    std::atomic<int> waitMs_{kWaitMs};
+    std::atomic<int> openLimit_{kOpenRequestLimit};
     std::atomic<int> unanswered_{0};
     int64_t fileSize_ = 0;
 
