@@ -25,7 +25,9 @@ Size fitToScreen(int w, int h, Size display, bool mirroring) {
 
 Rect pictureTarget(Size frame, Size area, bool mirroring) {
     if (mirroring || frame.width <= 0 || frame.height <= 0) return {0, 0, area.width, area.height};
-    const double s = std::min(double(area.height) / frame.height, double(area.width) / frame.width);
+    // Fitted into the area; a smaller picture keeps its size.
+    const double s =
+        std::min({double(area.height) / frame.height, double(area.width) / frame.width, 1.0});
     Rect r;
     r.width = int(frame.width * s);
     r.height = int(frame.height * s);

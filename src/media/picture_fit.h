@@ -29,7 +29,8 @@ inline constexpr int kMaxPictureWidth = 1920;
 Size fitToScreen(int w, int h, Size display, bool mirroring);
 
 // Where the picture control draws a frame of `frame` size in an area of
-// `area` size: scaled to fit and centred, or stretched in mirroring mode.
+// `area` size: scaled down to fit (never enlarged) and centred, or
+// stretched over the area in mirroring mode.
 Rect pictureTarget(Size frame, Size area, bool mirroring);
 
 // The picture size the pointer coordinates of "mouse-event" are relative
