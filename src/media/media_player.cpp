@@ -199,6 +199,10 @@ void MediaPlayer::finishRemoteOpen(uint64_t generation) {
 }
 
 void MediaPlayer::startPlayback(bool remote, const std::string& name) {
+    {
+        std::lock_guard<std::mutex> lock(liveMutex_);
+        livePending_.clear();
+    }
     stopFlag_ = false;
     paused_ = false;
     live_ = false;
@@ -270,12 +274,14 @@ bool MediaPlayer::openLive(int pixelOrder, int width, int height, int codecIndex
     frameRate_ = 100.0;
     {
         std::lock_guard<std::mutex> lock(liveMutex_);
-        liveQueue_.clear();
+        liveQueue_.swap(livePending_);
+        livePending_.clear();
         liveBytes_ = 0;
+        for (const auto& p : liveQueue_) liveBytes_ += p.size();
         liveSkipToKey_ = false;
+        paused_ = false;
+        stopFlag_ = false;
     }
-    paused_ = false;
-    stopFlag_ = false;
     output_.showFullScreen();
     liveThread_ = std::thread(&MediaPlayer::liveLoop, this);
     LOGOUT("live view %dx%d codec %d %s", width, height, codecIndex, livePixelOrder_ ? "BGRA" : "RGBA");
@@ -310,6 +316,9 @@ void MediaPlayer::releaseMedia() {
         std::lock_guard<std::mutex> lock(liveMutex_);
         liveQueue_.clear();
         liveBytes_ = 0;
+        // Pictures that wait for a view that has not opened yet are kept; a
+        // view that ran leaves nothing behind.
+        if (live_) livePending_.clear();
     }
     closeDecoder(videoDecoder_);
     closeDecoder(audioDecoder_);
@@ -584,7 +593,15 @@ void MediaPlayer::fillAudio(uint8_t* buffer, int size) {
 }
 
 void MediaPlayer::pushLive(const uint8_t* data, size_t length) {
-    if (stopFlag_ || !live_ || !data || length == 0) return;
+    if (!data || length == 0) return;
+    {
+        std::lock_guard<std::mutex> lock(liveMutex_);
+        if (stopFlag_ || !live_) {
+            if (livePending_.size() >= kLiveQueueLimit) livePending_.clear();
+            livePending_.emplace_back(data, data + length);
+            return;
+        }
+    }
     const bool key = isLiveKeyFrame(liveCodec_, data, length);
     {
         std::lock_guard<std::mutex> lock(liveMutex_);

@@ -170,6 +170,9 @@ private:
     std::mutex liveMutex_;
     std::condition_variable liveArrived_;
     std::deque<std::vector<uint8_t>> liveQueue_;
+    // Pictures that came before the view opened (the open is posted to the
+    // UI thread, the pictures follow at once): handed to the next openLive.
+    std::deque<std::vector<uint8_t>> livePending_;
     size_t liveBytes_ = 0;
     bool liveSkipToKey_ = false;
 };

@@ -35,6 +35,9 @@ Command recordCommand();
 Command liveCommand();
 Command pushCommand();
 Command urlCommand();
+Command playCommand();
+Command liveSendCommand();
+Command audioSendCommand();
 
 // Shared pieces of the commands (cmd_common.cpp).
 
