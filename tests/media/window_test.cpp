@@ -61,6 +61,8 @@ protected:
         link.controllerTag = [] { return std::string("android"); };
         link.classroomWindow = [this] { return classroomWindow; };
         link.postToWindow = [this](int64_t window, uint32_t message) { posted.emplace_back(window, message); };
+        link.annotationForwarding = [this] { return annotationOn; };
+        link.annotate = [this](int x, int y, bool down, bool up) { strokes.push_back({x, y, down, up}); };
         wnd = std::make_unique<MediaPlayerWnd>(link);
     }
     void TearDown() override { wnd.reset(); }
@@ -104,6 +106,12 @@ protected:
     Sent sent;
     int64_t classroomWindow = 0;
     std::vector<std::pair<int64_t, uint32_t>> posted;
+    struct StrokePoint {
+        int x, y;
+        bool down, up;
+    };
+    bool annotationOn = false;
+    std::vector<StrokePoint> strokes;
     std::unique_ptr<MediaPlayerWnd> wnd;
 };
 
@@ -226,4 +234,33 @@ TEST_F(PlayerWindow, PointerAndKeysBecomeMouseEventsAndTheCloseSquareStops) {
     sent.clear();
     QTest::keyClick(wnd.get(), Qt::Key_B);
     EXPECT_TRUE(mouseEvents().empty());
+}
+
+TEST_F(PlayerWindow, StrokesGoToTheAnnotationOverlayWhileItTakesThePointer) {
+    const std::string clip = dir / "clip.mp4";
+    ASSERT_TRUE(media_test::makeClip(clip, 320, 240, 3.0, "0x208040", 5, false));
+    play(clip);
+    ASSERT_TRUE(waitUntil([&] { return wnd->picture().drawnFrames() > 0; }));
+
+    // Off: nothing is forwarded.
+    QTest::mousePress(wnd.get(), Qt::LeftButton, {}, QPoint(10, 10));
+    moveTo(QPoint(20, 20));
+    QTest::mouseRelease(wnd.get(), Qt::LeftButton, {}, QPoint(30, 30));
+    EXPECT_TRUE(strokes.empty());
+
+    annotationOn = true;
+    QTest::mousePress(wnd.get(), Qt::LeftButton, {}, QPoint(100, 200));
+    moveTo(QPoint(150, 250));
+    QTest::mouseRelease(wnd.get(), Qt::LeftButton, {}, QPoint(200, 300));
+    moveTo(QPoint(210, 310));  // no stroke in progress: not forwarded
+    ASSERT_EQ(strokes.size(), 3u);
+    EXPECT_TRUE(strokes[0].down);
+    EXPECT_EQ(strokes[0].x, 100);
+    EXPECT_EQ(strokes[0].y, 200);
+    EXPECT_FALSE(strokes[1].down || strokes[1].up);
+    EXPECT_TRUE(strokes[2].up);
+    EXPECT_EQ(strokes[2].x, 200);
+    // The phones still get the pointer.
+    EXPECT_FALSE(mouseEvents().empty());
+    wnd->closeMedia();
 }

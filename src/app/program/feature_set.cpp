@@ -3,6 +3,7 @@
 #include "app/program/gated_record_control.h"
 #include "app/program/screenshot_saver.h"
 #include "capture/screen_capture_service.h"
+#include "core/main_hub.h"
 #include "core/overlay_flags.h"
 #include "core/pointer_forward.h"
 #include "core/window_messages.h"
@@ -165,6 +166,19 @@ void FeatureSet::start() {
     playerLink.postToWindow = [integration](int64_t window, uint32_t message) {
         if (integration) integration->postToWindow(window, message, 0, 0);
     };
+    // Strokes drawn over the picture go to the annotation overlay the way
+    // forwarded phone pointers do.
+    if (core::OverlayFlags* overlay = i.deps.overlay)
+        playerLink.annotationForwarding = [overlay] { return overlay->annotationForwarding.load(); };
+    if (core::ForwardedPointerSlot* slot = i.deps.forwardedPointer) {
+        Impl* impl = &i;
+        playerLink.annotate = [impl, slot](int x, int y, bool down, bool up) {
+            if (!impl->hub) return;
+            std::lock_guard<std::mutex> lock(slot->mutex);
+            slot->record = core::ForwardedPointer{x, y, up, down};
+            impl->hub->send(core::UM_BRUSH, 4, 0);
+        };
+    }
     i.player = std::make_unique<ui::player::MediaPlayerWnd>(std::move(playerLink));
     context.features.remoteMedia = &i.player->engine();
     context.features.liveView = &i.player->engine();

@@ -188,14 +188,20 @@ void MediaPlayerWnd::keyReleaseEvent(QKeyEvent* event) {
 }
 
 void MediaPlayerWnd::mouseMoveEvent(QMouseEvent* event) {
-    if (!forwardsInput()) return;
     const QPoint screen = event->globalPosition().toPoint();
+    if (annotating_ && forwardsAnnotation()) link_.annotate(screen.x(), screen.y(), false, false);
+    if (!forwardsInput()) return;
     if (screen == lastMouse_) return;
     lastMouse_ = screen;
     sendPointer(0x8001, event->position().toPoint());
 }
 
 void MediaPlayerWnd::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && forwardsAnnotation()) {
+        annotating_ = true;
+        const QPoint screen = event->globalPosition().toPoint();
+        link_.annotate(screen.x(), screen.y(), true, false);
+    }
     if (!forwardsInput()) return;
     if (event->button() == Qt::LeftButton) sendPointer(0x8002, event->position().toPoint());
     if (event->button() == Qt::RightButton) sendPointer(0x8008, event->position().toPoint());
@@ -209,6 +215,13 @@ void MediaPlayerWnd::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void MediaPlayerWnd::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        if (forwardsAnnotation()) {
+            const QPoint screen = event->globalPosition().toPoint();
+            link_.annotate(screen.x(), screen.y(), false, true);
+        }
+        annotating_ = false;
+    }
     if (!forwardsInput()) return;
     const QPoint client = event->position().toPoint();
     if (event->button() == Qt::RightButton) sendPointer(0x8010, client);

@@ -26,6 +26,11 @@ struct PlayerWindowLink {
     std::function<int64_t()> classroomWindow;
     // Posts a message to another program's window.
     std::function<void(int64_t window, uint32_t message)> postToWindow;
+    // Drawing with the annotation overlay over the picture: whether the
+    // overlay takes pointer input now, and a point of a stroke for it
+    // (screen pixels; down starts a stroke, up ends it).
+    std::function<bool()> annotationForwarding;
+    std::function<void(int x, int y, bool down, bool up)> annotate;
     bool useSoundDevice = true;
 };
 
@@ -76,6 +81,7 @@ private:
     void sendPointer(int event, QPoint client, int64_t delta = 0);
     void sendKey(QKeyEvent* event, int action);
     void closeSquareReleased();
+    bool forwardsAnnotation() { return link_.annotationForwarding && link_.annotate && link_.annotationForwarding(); }
 
     PlayerWindowLink link_;
     CVideoStatic* picture_ = nullptr;  // child widget
@@ -84,6 +90,7 @@ private:
     std::atomic<int> displayWidth_{1920};
     std::atomic<int> displayHeight_{1080};
     QPoint lastMouse_{0, 0};
+    bool annotating_ = false;
 };
 
 }  // namespace ui::player
