@@ -30,6 +30,9 @@ int64_t nowUs() {
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// Picture and sound closer than this are left alone.
+constexpr int64_t kSyncSlackUs = 15000;
+
 void sleepUs(int64_t us) {
     if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
@@ -471,6 +474,11 @@ void MediaPlayer::videoLoop() {
                     wait = 0;
                 else if (diff < -150000)
                     wait = wait / 2;
+                else if (diff > kSyncSlackUs || diff < -kSyncSlackUs)
+                    // A steady offset below 150 ms is taken out too, at
+                    // most one frame's time per picture, so that picture
+                    // and sound meet within the slack.
+                    wait = std::clamp<int64_t>(wait + diff, 0, wait + frameDelay);
             }
             // Sleep in short steps so that a stop or a pause is not held up.
             for (int64_t end = nowUs() + wait; !stopFlag_ && nowUs() < end;)

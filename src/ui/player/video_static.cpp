@@ -73,6 +73,7 @@ void CVideoStatic::showFrame(int width, int height, const uint8_t* pixels) {
         frameHeight_ = height;
         pixels_.assign(pixels, pixels + size_t(width) * height * 4);
         pixelsChanged_ = true;
+        ++pictureNumber_;
     }
     // One pending draw at a time: a slow UI thread shows the latest picture.
     if (!drawPosted_.exchange(true))
@@ -137,8 +138,10 @@ void CVideoStatic::redraw() {
     const bool mirroring = mirroring_ && mirroring_();
     const media::Size area{width(), height()};
     int frameW = 0, frameH = 0;
+    uint64_t number = 0;
     {
         std::lock_guard<std::mutex> lock(lock_);
+        number = pictureNumber_;
         frameW = frameWidth_;
         frameH = frameHeight_;
         if (frameW > 0 && (!frameTexture_ || textureWidth_ != frameW || textureHeight_ != frameH)) {
@@ -176,6 +179,10 @@ void CVideoStatic::redraw() {
         ++drawn_;
     }
     SDL_RenderPresent(renderer_);
+    if (presented_ && frameW > 0 && number != shownNumber_) {
+        shownNumber_ = number;
+        presented_(number);
+    }
 }
 
 void CVideoStatic::paintEvent(QPaintEvent*) { redraw(); }

@@ -40,6 +40,9 @@ public:
     const char* rendererName() const { return rendererName_; }
     // Pictures drawn so far (tests, benchmarks).
     uint64_t drawnFrames() const { return drawn_; }
+    // Called on the UI thread after a picture was presented, with the number
+    // of the picture (1 for the first handed to showFrame) (benchmarks).
+    void onPresented(std::function<void(uint64_t picture)> hook) { presented_ = std::move(hook); }
 
     QPaintEngine* paintEngine() const override { return nullptr; }
 
@@ -62,6 +65,9 @@ private:
     bool pixelsChanged_ = false;
     std::atomic<bool> drawPosted_{false};
     std::atomic<uint64_t> drawn_{0};
+    uint64_t pictureNumber_ = 0;   // of the pixels held, under lock_
+    uint64_t shownNumber_ = 0;     // UI thread
+    std::function<void(uint64_t)> presented_;
 
     // UI thread only.
     SDL_Window* sdlWindow_ = nullptr;
