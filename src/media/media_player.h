@@ -133,8 +133,8 @@ private:
     AVCodecContext* audioDecoder_ = nullptr;
     int videoIndex_ = -1;
     int audioIndex_ = -1;
-    int videoWidth_ = 0;
-    int videoHeight_ = 0;
+    std::atomic<int> videoWidth_{0};  // the live thread learns the size from the pictures
+    std::atomic<int> videoHeight_{0};
     int64_t duration_ = 0;
     double frameRate_ = 0;
     bool audioOnlyName_ = false;
