@@ -178,6 +178,7 @@ void MediaPlayer::openRemote(const std::string& name, int64_t fileSize) {
     opening_ = true;
     stopFlag_ = false;
     LOGOUT("open phone file %s (%lld bytes)", name.c_str(), static_cast<long long>(fileSize));
+    source_.begin();
     // Probing asks the phone for bytes and waits for them: off the UI thread.
     openThread_ = std::thread([this, generation, name, fileSize] {
         probed_ = source_.open(fileSize, name);
@@ -528,7 +529,7 @@ void MediaPlayer::fillAudio(uint8_t* buffer, int size) {
         audioClock_ += int64_t(n) * 1000000 / kBps;
         return;
     }
-    std::memcpy(buffer, pcmLeftover_.data() + pcmLeftoverPos_, have);
+    if (have > 0) std::memcpy(buffer, pcmLeftover_.data() + pcmLeftoverPos_, have);
     size_t filled = have;
     const int64_t leftoverUs = int64_t(have) * 1000000 / kBps;
     pcmLeftover_.clear();

@@ -98,7 +98,7 @@ size_t PhoneAudioPlayer::queued() {
 void PhoneAudioPlayer::fill(uint8_t* buffer, int size) {
     const size_t n = size_t(std::max(size, 0));
     size_t filled = std::min(n, pcmLeftover_.size() - leftoverPos_);
-    std::memcpy(buffer, pcmLeftover_.data() + leftoverPos_, filled);
+    if (filled > 0) std::memcpy(buffer, pcmLeftover_.data() + leftoverPos_, filled);
     leftoverPos_ += filled;
     if (leftoverPos_ >= pcmLeftover_.size()) {
         pcmLeftover_.clear();

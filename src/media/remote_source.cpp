@@ -42,9 +42,15 @@ void RemoteSource::reset(int64_t fileSize) {
     unanswered_ = 0;
 }
 
+void RemoteSource::begin() {
+    reset(0);
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = false;
+}
+
 AVFormatContext* RemoteSource::open(int64_t fileSize, const std::string& name) {
     reset(fileSize);
-    stopped_ = false;
+    if (stopped_) return nullptr;
     auto* buffer = static_cast<uint8_t*>(av_malloc(kReadBytes));
     AVIOContext* io = buffer ? avio_alloc_context(buffer, kReadBytes, 0, this, readThunk, nullptr, seekThunk)
                              : nullptr;

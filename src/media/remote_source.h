@@ -37,6 +37,9 @@ public:
     RemoteSource(const RemoteSource&) = delete;
     RemoteSource& operator=(const RemoteSource&) = delete;
 
+    // Accepts chunks again and lets open() run; called on the thread that
+    // may also cancel(), before the open starts, so a cancel is never lost.
+    void begin();
     // Opens a demuxer over the phone's file of `fileSize` bytes and reads its
     // stream information. Blocks while the phone is asked for the first
     // bytes, so it runs off the UI thread; gives up after kOpenRequestLimit

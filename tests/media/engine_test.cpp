@@ -165,7 +165,7 @@ TEST(RemoteSourceBytes, OpenGivesUpOnASilentPhone) {
     uint8_t buffer[8];
     EXPECT_LT(source.readPacket(buffer, 8), 0);
 
-    // open() fails on garbage but leaves the source readable for the test.
+    source.begin();
     std::thread opener([&] {
         AVFormatContext* input = source.open(100, "none");
         EXPECT_EQ(input, nullptr);
@@ -189,6 +189,7 @@ TEST(RemoteSourceBytes, ReadsServeLeftoversAndTwoChunksForOneRequest) {
     // Make the source readable without a demuxer: a failing open on a
     // silent phone, then chunks.
     source.setTiming(1, 1);
+    source.begin();
     std::thread([&] { EXPECT_EQ(source.open(10, "x"), nullptr); }).join();
     // After a failed open chunks are still taken until the player stops.
     const uint8_t a[] = {1, 2, 3, 4, 5};
