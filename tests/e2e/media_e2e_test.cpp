@@ -3,6 +3,7 @@
 // picture on screen (colour checked on an ImageMagick screenshot) and its
 // sound on a private sound server's sink.
 #include "common/loopback.h"
+#include "common/private_xvfb.h"
 #include "common/pulse_server.h"
 #include "common/run_command.h"
 #include "common/temp_dir.h"
@@ -49,6 +50,7 @@ struct QRgbLike {
 class MediaE2e : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(xvfb.ok());
         ASSERT_TRUE(pulse.ready());
         e2e::PcProgram::Options options;
         options.env = {"PULSE_SERVER=" + pulse.server(), "SDL_AUDIODRIVER=pulseaudio"};
@@ -78,6 +80,8 @@ protected:
             c = {std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3])};
         return c;
     }
+    // A display of its own: screenshots must not see other tests' windows.
+    testing_support::PrivateXvfb xvfb{1920, 1080};
     testing_support::PulseServer pulse;
     testing_support::TempDir dir{"lumacro3-media-e2e"};
     std::unique_ptr<e2e::PcProgram> pc;
