@@ -86,28 +86,26 @@ void frameLayout(const AVFrame* frame, AVChannelLayout* out) {
 
 MediaPlayer::MediaPlayer(VideoOutput& output, PlayerLink link)
     : output_(output), link_(std::move(link)), source_([this](const Json::Value& m) {
-          if (link_.broadcast) link_.broadcast(protocol::MsgMediaPlayer, m);
+          if (link_.broadcast && !quiet_) link_.broadcast(protocol::MsgMediaPlayer, m);
       }) {}
 
 MediaPlayer::~MediaPlayer() {
-    // No state message from a player that is going away with the program.
-    auto broadcast = std::move(link_.broadcast);
-    link_.broadcast = nullptr;
+    // No messages from a player that is going away with the program.
+    quiet_ = true;
     stop();
-    (void)broadcast;
 }
 
 bool MediaPlayer::mirroring() { return link_.controllerTag && link_.controllerTag() == "win_mira"; }
 
 void MediaPlayer::sendState(int state) {
-    if (!link_.broadcast) return;
+    if (!link_.broadcast || quiet_) return;
     Json::Value m(Json::objectValue);
     m[field::state] = state;
     link_.broadcast(protocol::MsgMediaPlayState, m);
 }
 
 void MediaPlayer::sendInfo() {
-    if (!link_.broadcast) return;
+    if (!link_.broadcast || quiet_) return;
     Json::Value m(Json::objectValue);
     m[field::position] = Json::Int64(0);
     m[field::duration] = static_cast<Json::Int64>(duration_);
@@ -150,6 +148,7 @@ bool MediaPlayer::setupStreams() {
 
 bool MediaPlayer::openLocal(const std::string& pathOrUrl) {
     stop();
+    inputRemote_ = false;
     const std::string path = pathOrUrl.substr(0, 2048);
     int rc = avformat_open_input(&input_, path.c_str(), nullptr, nullptr);
     if (rc < 0) {
@@ -333,6 +332,7 @@ void MediaPlayer::releaseMedia() {
             avformat_close_input(&input_);
     }
     input_ = nullptr;
+    inputRemote_ = false;
     swr_free(&resampler_);
     pcmLeftover_.clear();
     pcmLeftoverPos_ = 0;

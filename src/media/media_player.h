@@ -158,6 +158,7 @@ private:
     std::atomic<bool> flushAudio_{false};
     std::atomic<bool> flushVideo_{false};
     std::atomic<bool> opening_{false};
+    std::atomic<bool> quiet_{false};  // set when the player goes: no more messages
     std::atomic<int> underruns_{0};
     // Counts opens, so a late report of an earlier one is ignored.
     std::atomic<uint64_t> generation_{0};

@@ -304,6 +304,14 @@ TEST_F(Player, PhoneFilePlaysToItsEnd) {
     ASSERT_TRUE(waitForState(0));
     EXPECT_EQ(sent.states(), (std::vector<int>{1, 0}));
     EXPECT_GT(window.frames(), 20);
+
+    // A local file that opens but has nothing to play, after the phone's
+    // file: closed as a local file (-1), nothing of the phone's source is touched.
+    const std::string subtitles = dir / "notes.srt";
+    std::ofstream(subtitles) << "1\n00:00:00,000 --> 00:00:01,000\nhello\n";
+    sent.clear();
+    EXPECT_FALSE(player->openLocal(subtitles));
+    EXPECT_EQ(sent.states(), std::vector<int>{-1});
 }
 
 TEST_F(Player, WithoutASoundDeviceLocalFilesPlayOnTheClockAndPhoneFilesFail) {
