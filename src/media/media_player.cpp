@@ -170,7 +170,7 @@ bool MediaPlayer::openLocal(const std::string& pathOrUrl) {
     return true;
 }
 
-void MediaPlayer::openRemote(const std::string& name, int64_t fileSize) {
+void MediaPlayer::openRemote(const std::string& name, int64_t fileSize, int socket) {
     stop();
     const uint64_t generation = ++generation_;
     remoteName_ = name;
@@ -178,6 +178,7 @@ void MediaPlayer::openRemote(const std::string& name, int64_t fileSize) {
     stopFlag_ = false;
     LOGOUT("open phone file %s (%lld bytes)", name.c_str(), static_cast<long long>(fileSize));
     source_.begin();
+    fileOwner_ = socket;
     // Probing asks the phone for bytes and waits for them: off the UI thread.
     openThread_ = std::thread([this, generation, name, fileSize] {
         probed_ = source_.open(fileSize, name);
@@ -294,6 +295,7 @@ bool MediaPlayer::openLive(int pixelOrder, int width, int height, int codecIndex
 void MediaPlayer::stop() {
     if (stopFlag_.exchange(true)) return;
     ++generation_;
+    fileOwner_ = -1;
     source_.cancel();
     liveArrived_.notify_all();
     if (openThread_.joinable()) openThread_.join();
@@ -371,6 +373,15 @@ int64_t MediaPlayer::currentPosition() {
 void MediaPlayer::readAnswer(const uint8_t* data, size_t length) { source_.pushData(data, length); }
 
 void MediaPlayer::seekDone() { source_.seekDone(); }
+
+void MediaPlayer::phoneLeft(int socket) {
+    int owner = socket;
+    if (socket < 0 || !fileOwner_.compare_exchange_strong(owner, -1)) return;
+    // Its reads will never be answered: the open fails (-1) or the playback
+    // ends with what was read.
+    LOGOUT("the phone serving the media file left");
+    source_.cancel();
+}
 
 // Demux thread: keeps the packet queues filled up to their limits, carries
 // out seeks, and at the end of the input waits for the queues to be played

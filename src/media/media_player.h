@@ -77,7 +77,8 @@ public:
     bool openLocal(const std::string& pathOrUrl);
     // UI thread; the open finishes later (probing runs on its own thread) and
     // reports 1 with the info, or -1.
-    void openRemote(const std::string& name, int64_t fileSize);
+    // `socket`: the session of the phone that serves the file.
+    void openRemote(const std::string& name, int64_t fileSize, int socket = -1);
     // UI thread. False (and nothing sent) when the decoder cannot be opened.
     bool openLive(int pixelOrder, int width, int height, int codecIndex);
     // UI thread. Sends state 0 when something was playing or opening.
@@ -104,6 +105,7 @@ public:
     // core::RemoteMedia (session threads).
     void readAnswer(const uint8_t* data, size_t length) override;
     void seekDone() override;
+    void phoneLeft(int socket) override;
     // core::LiveView (session threads).
     void videoData(const uint8_t* data, size_t length) override { pushLive(data, length); }
     void pushLive(const uint8_t* data, size_t length);
@@ -158,7 +160,8 @@ private:
     std::atomic<bool> flushAudio_{false};
     std::atomic<bool> flushVideo_{false};
     std::atomic<bool> opening_{false};
-    std::atomic<bool> quiet_{false};  // set when the player goes: no more messages
+    std::atomic<bool> quiet_{false};
+    std::atomic<int> fileOwner_{-1};  // session serving the phone file  // set when the player goes: no more messages
     std::atomic<int> underruns_{0};
     // Counts opens, so a late report of an earlier one is ignored.
     std::atomic<uint64_t> generation_{0};

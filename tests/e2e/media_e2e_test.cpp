@@ -180,3 +180,20 @@ TEST_F(MediaE2e, PhoneMonoSoundReachesTheSink) {
     EXPECT_GT(std::stod(m[1]), -40.0) << level;
     EXPECT_EQ(source.child.wait(15000), 0) << source.output();
 }
+
+TEST_F(MediaE2e, APhoneSilentDuringTheOpenLeavesTheUiFreeAndGetsMinusOneWhenItGoes) {
+    const std::string clip = dir / "never.mp4";
+    ASSERT_TRUE(ffmpeg("-f lavfi -i color=c=red:size=160x120:rate=5:duration=1 -c:v libx264 -pix_fmt yuv420p " + clip));
+    Phone watcher(dir.path(), "watcher", phoneArgs({"watch", "--no-admin", "--seconds", "20"}));
+    Phone owner(dir.path(), "mute", phoneArgs({"play", clip, "--mute", "--no-admin", "--seconds", "3"}));
+    ASSERT_TRUE(pc->waitForLog("open phone file never.mp4")) << pc->log();
+    // The UI thread is free while the phone is asked: a pause is answered.
+    const auto pause = e2e::runProgram(kPhone, phoneArgs({"play", "pause", "--no-admin"}), {"PATH=/usr/bin:/bin"});
+    EXPECT_EQ(pause.exitCode, 0) << pause.err;
+    EXPECT_TRUE(watcher.waitFor("MsgMediaPlayState {\"dataLength\":0,\"state\":2}", 5000)) << watcher.output();
+    // The phone goes without answering: the open ends at once with -1.
+    owner.child.wait(10000);
+    ASSERT_TRUE(watcher.waitFor("MsgMediaPlayState {\"dataLength\":0,\"state\":-1}", 5000))
+        << watcher.output() << pc->log();
+    EXPECT_NE(pc->log().find("the phone serving the media file left"), std::string::npos);
+}

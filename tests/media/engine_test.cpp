@@ -342,6 +342,18 @@ TEST_F(Player, SilentPhoneEndsTheOpenWithMinusOne) {
     const auto reads = sent.named("com.quorvel.qm.msg.MsgMediaPlayer");
     EXPECT_GE(reads.size(), 5u);
 
+    // The serving phone's session ends while probing: -1 at once, not after
+    // the request limit; another phone leaving changes nothing.
+    sent.clear();
+    player->remoteSource().setTiming(1000, 20);
+    player->openRemote("lost.mp4", 1000000, 7);
+    player->phoneLeft(8);
+    window.pumpUntil([] { return false; }, 50);
+    EXPECT_TRUE(player->isOpening());
+    player->phoneLeft(7);
+    ASSERT_TRUE(waitForState(-1, 3000));
+    EXPECT_EQ(sent.states(), std::vector<int>{-1});
+
     // Stopped while probing: state 0, and no late -1.
     sent.clear();
     player->remoteSource().setTiming(1000, 20);

@@ -103,7 +103,7 @@ void MediaPlayerWnd::handle(uint32_t message, int64_t wParam, int64_t, std::uniq
         break;
     case core::UM_MEDIA_OPEN:
         if (auto* file = dynamic_cast<core::MediaFileBlock*>(block.get())) {
-            engine_->openRemote(file->name, file->size);
+            engine_->openRemote(file->name, file->size, file->socket);
             positionTimer_.start();
         }
         break;
