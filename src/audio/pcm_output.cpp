@@ -43,6 +43,12 @@ double PcmOutput::bufferedFromCursor(int64_t cursor, int64_t blockSize) {
     return std::max<int64_t>(left, 0) / double(kBytesPerSecond);
 }
 
+double PcmOutput::bufferedFromConsumed(int64_t blockLeft, int64_t taken, int64_t sinceUs) {
+    const int64_t played = std::max<int64_t>(sinceUs, 0) * kBytesPerSecond / 1000000;
+    const int64_t inDevice = std::clamp<int64_t>(taken - played, 0, std::max<int64_t>(taken, 0));
+    return double(std::max<int64_t>(blockLeft, 0) + inDevice) / kBytesPerSecond;
+}
+
 bool PcmOutput::open(Fill fill, int framesPerHalf) {
     close();
     if (!fill || framesPerHalf <= 0 || !sdlAudioReady()) return false;
@@ -67,7 +73,9 @@ bool PcmOutput::open(Fill fill, int framesPerHalf) {
     blockPos_ = block_.size();  // the first callback fills a fresh block
     paused_ = false;
     started_ = false;
-    blockStartUs_ = 0;
+    lastTakenUs_ = 0;
+    lastTakenBytes_ = 0;
+    blockLeftBytes_ = 0;
     device_ = device;
     return true;
 }
@@ -105,9 +113,9 @@ void PcmOutput::pause(bool pause) {
     SDL_LockAudioDevice(device_);
     const int64_t now = nowUs();
     if (pause) {
-        pausedAtUs_ = blockStartUs_ ? now - blockStartUs_ : 0;
-    } else if (blockStartUs_) {
-        blockStartUs_ = now - pausedAtUs_;
+        pausedAtUs_ = lastTakenUs_ ? now - lastTakenUs_ : 0;
+    } else if (lastTakenUs_) {
+        lastTakenUs_ = now - pausedAtUs_;
     }
     paused_ = pause;
     SDL_UnlockAudioDevice(device_);
@@ -116,14 +124,10 @@ void PcmOutput::pause(bool pause) {
 
 double PcmOutput::bufferedSeconds() {
     if (!device_ || !started_) return 0;
-    const int64_t start = blockStartUs_.load();
-    if (start == 0) return 0;
-    const int64_t elapsedUs = paused_ ? pausedAtUs_.load() : nowUs() - start;
-    // Where a looping double buffer's play cursor would be in the half that
-    // plays now.
-    const int64_t cursor =
-        std::clamp<int64_t>(elapsedUs * kBytesPerSecond / 1000000, 0, blockSize_);
-    return bufferedFromCursor(cursor, blockSize_);
+    const int64_t taken = lastTakenUs_.load();
+    if (taken == 0) return 0;
+    const int64_t since = paused_ ? pausedAtUs_.load() : nowUs() - taken;
+    return bufferedFromConsumed(blockLeftBytes_.load(), lastTakenBytes_.load(), since);
 }
 
 void PcmOutput::close() {
@@ -143,7 +147,9 @@ void PcmOutput::close() {
     }
     started_ = false;
     paused_ = false;
-    blockStartUs_ = 0;
+    lastTakenUs_ = 0;
+    lastTakenBytes_ = 0;
+    blockLeftBytes_ = 0;
     block_.clear();
     block_.shrink_to_fit();
 }
@@ -155,12 +161,12 @@ void PcmOutput::deviceCallback(void* self, uint8_t* stream, int len) {
 // The device asks for `len` bytes; fill is only ever called for whole blocks,
 // so a device that pulls in other sizes is served from the current block.
 void PcmOutput::serveDevice(uint8_t* stream, int len) {
+    const int64_t taken = len;
     while (len > 0) {
         if (blockPos_ >= block_.size()) {
             std::memset(block_.data(), 0, block_.size());
             fill_(block_.data(), blockSize_);
             blockPos_ = 0;
-            blockStartUs_ = nowUs();
         }
         const size_t n = std::min(size_t(len), block_.size() - blockPos_);
         std::memcpy(stream, block_.data() + blockPos_, n);
@@ -168,6 +174,12 @@ void PcmOutput::serveDevice(uint8_t* stream, int len) {
         stream += n;
         len -= int(n);
     }
+    // The device plays what it took now after nothing else (it asks when
+    // its own buffer runs low); the rest of the block waits for the next
+    // request.
+    blockLeftBytes_ = int64_t(block_.size() - blockPos_);
+    lastTakenBytes_ = taken;
+    lastTakenUs_ = nowUs();
 }
 
 // Calls fill at the rate a device consumes blocks. Deadlines are kept on an

@@ -45,8 +45,11 @@ public:
     void start();
     // Device mode only: stop or resume playback where it was.
     void pause(bool pause);
-    // The part of the block being played now that is still to be heard, in
-    // seconds; 0 in clock-only mode or when not playing.
+    // Sound handed to fill that is not heard yet, in seconds: the part of
+    // the current block not yet taken by the device, plus what the device
+    // took at its last request less what it has played since (counted from
+    // the bytes each device request consumed). 0 in clock-only mode or when
+    // not playing.
     double bufferedSeconds();
     // Stops and releases everything. Safe twice and right after open().
     // Must not be called from inside fill.
@@ -59,6 +62,9 @@ public:
     // Not-yet-heard bytes of the current half of a looping double buffer of
     // two blocks, with the play cursor at `cursor`, in seconds.
     static double bufferedFromCursor(int64_t cursor, int64_t blockSize);
+    // Sound not yet heard: `blockLeft` bytes not yet taken by the device, and
+    // `taken` bytes taken `sinceUs` ago that play at 176,400 bytes a second.
+    static double bufferedFromConsumed(int64_t blockLeft, int64_t taken, int64_t sinceUs);
     // When the clock-only thread calls fill for block `k` (1 for the first),
     // in microseconds after it began: an absolute schedule, so neither the
     // time fill takes nor rounding makes the pace drift.
@@ -81,10 +87,13 @@ private:
     // Device mode: the block being handed to the device and where it is.
     std::vector<uint8_t> block_;
     size_t blockPos_ = 0;
-    // When the current block was handed over (monotonic microseconds) and,
-    // while paused, how far it had played.
-    std::atomic<int64_t> blockStartUs_{0};
+    // What the device consumed at its last request (bytes), when that was
+    // (monotonic microseconds, 0 before the first), and while paused how
+    // long after it playback stopped. Written under the device lock.
+    std::atomic<int64_t> lastTakenBytes_{0};
+    std::atomic<int64_t> lastTakenUs_{0};
     std::atomic<int64_t> pausedAtUs_{0};
+    std::atomic<int64_t> blockLeftBytes_{0};
 
     // Clock-only mode.
     std::thread thread_;

@@ -84,6 +84,8 @@ public:
     virtual ~RemoteMedia() = default;
     virtual void readAnswer(const uint8_t* data, size_t length) = 0;
     virtual void seekDone() = 0;
+    // The session of `socket` ended: a file that phone was serving ends too.
+    virtual void phoneLeft(int socket) {}
 };
 
 // The slide-show bridge.

@@ -33,6 +33,7 @@ struct PositionBlock : HeapBlock {
 struct MediaFileBlock : HeapBlock {
     std::string name;
     int64_t size = 0;
+    int socket = -1;  // the session of the phone that serves the file
 };
 
 // An erase path for the annotation overlay: point radius and x0, y0, x1, y1, ...

@@ -64,6 +64,18 @@ struct FillLog {
 
 }  // namespace
 
+TEST(PcmOutputFigures, BufferedSecondsFromWhatTheDeviceConsumed) {
+    // Just taken: the whole request is still to be heard, plus what waits in the block.
+    EXPECT_NEAR(PcmOutput::bufferedFromConsumed(0, 16384, 0), 16384 / 176400.0, 1e-9);
+    EXPECT_NEAR(PcmOutput::bufferedFromConsumed(4096, 8192, 0), 12288 / 176400.0, 1e-9);
+    // Half a block's time later, half of it has played.
+    EXPECT_NEAR(PcmOutput::bufferedFromConsumed(0, 16384, 46440), 8192 / 176400.0, 1e-4);
+    // Long after, only the untaken part remains; nothing negative.
+    EXPECT_NEAR(PcmOutput::bufferedFromConsumed(4096, 16384, 1000000), 4096 / 176400.0, 1e-9);
+    EXPECT_DOUBLE_EQ(PcmOutput::bufferedFromConsumed(0, 16384, 1000000), 0.0);
+    EXPECT_DOUBLE_EQ(PcmOutput::bufferedFromConsumed(0, 16384, -5), 16384 / 176400.0);
+}
+
 TEST(PcmOutputFigures, BufferedSecondsFromTheCursor) {
     EXPECT_NEAR(PcmOutput::bufferedFromCursor(0, 16384), 16384 / 176400.0, 1e-9);
     EXPECT_NEAR(PcmOutput::bufferedFromCursor(0, 16384), 0.0929, 1e-4);

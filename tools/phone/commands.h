@@ -36,6 +36,9 @@ Command liveCommand();
 Command pushCommand();
 Command urlCommand();
 Command pptCommand();
+Command playCommand();
+Command liveSendCommand();
+Command audioSendCommand();
 
 // Shared pieces of the commands (cmd_common.cpp).
 

@@ -1,6 +1,7 @@
 // lumacro3-phone: the reference phone client on the command line.
 #include "phone/commands.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 
@@ -10,14 +11,15 @@ namespace {
 
 std::vector<Command> allCommands() {
     return {discoverCommand(), connectCommand(), sendCommand(), watchCommand(), recordCommand(), liveCommand(),
-            pushCommand(), urlCommand(), pptCommand()};
+            pushCommand(), urlCommand(), pptCommand(), playCommand(), liveSendCommand(),
+            audioSendCommand()};
 }
 
 void printUsage(std::ostream& out, const std::vector<Command>& commands) {
     out << "usage: lumacro3-phone COMMAND [options]\n\ncommands:\n";
     for (const auto& c : commands) {
         std::string name = "  " + c.name;
-        name.resize(12, ' ');
+        name.resize(std::max<size_t>(name.size() + 1, 12), ' ');
         out << name << c.summary << "\n";
     }
     out << "\n\"lumacro3-phone COMMAND --help\" describes the options of one command.\n"

@@ -4,12 +4,14 @@
 #include "app/program/screenshot_saver.h"
 #include "camera/camera_engine.h"
 #include "capture/screen_capture_service.h"
+#include "core/main_hub.h"
 #include "core/overlay_flags.h"
 #include "core/pointer_forward.h"
 #include "core/window_messages.h"
 #include "input/presentation_cursor.h"
 #include "input/qt_clipboard.h"
 #include "input/remote_input.h"
+#include "media/phone_audio_player.h"
 #include "net/session_server.h"
 #include "platform/camera_device.h"
 #include "platform/fakes/fake_camera.h"
@@ -28,6 +30,7 @@
 #include "tools/classroom_tools.h"
 #include "ui/camera/camera_dlg.h"
 #include "ui/main/command_context.h"
+#include "ui/player/media_player_wnd.h"
 #include "transfer/file_receiver.h"
 #include "platform/window_raiser.h"
 #include "protocol/message_names.h"
@@ -162,6 +165,8 @@ struct FeatureSet::Impl {
     std::unique_ptr<platform::CameraSystem> cameras;
     std::unique_ptr<camera::CameraEngine> cameraEngine;
     std::unique_ptr<ui::CameraDlg> cameraWindow;
+    std::unique_ptr<ui::player::MediaPlayerWnd> player;
+    std::unique_ptr<media::PhoneAudioPlayer> phoneAudio;
     bool streamingStopped = false;
 };
 
@@ -231,6 +236,40 @@ void FeatureSet::start() {
     i.cameras = makeCameraSystem();
     i.cameraEngine = std::make_unique<camera::CameraEngine>(*i.cameras);
     i.cameraWindow = std::make_unique<ui::CameraDlg>(*i.cameraEngine, i.deps.settings);
+    // The media player (local files, phone files, the phone's live picture)
+    // and the phone's sound.
+    ui::player::PlayerWindowLink playerLink;
+    if (net::SessionServer* server = i.deps.server) {
+        playerLink.broadcast = [server](const std::string& name, const Json::Value& body) {
+            server->send(name, body, nullptr, 0, -1);
+        };
+        playerLink.controllerTag = [server] { return server->controllerTag(); };
+    }
+    core::Settings* settings = i.deps.settings;
+    playerLink.classroomWindow = [settings] {
+        return settings ? settings->getInt(core::setting::Interop, "FSHWND", 0) : 0;
+    };
+    playerLink.postToWindow = [integration](int64_t window, uint32_t message) {
+        if (integration) integration->postToWindow(window, message, 0, 0);
+    };
+    // Strokes drawn over the picture go to the annotation overlay the way
+    // forwarded phone pointers do.
+    if (core::OverlayFlags* overlay = i.deps.overlay)
+        playerLink.annotationForwarding = [overlay] { return overlay->annotationForwarding.load(); };
+    if (core::ForwardedPointerSlot* slot = i.deps.forwardedPointer) {
+        Impl* impl = &i;
+        playerLink.annotate = [impl, slot](int x, int y, bool down, bool up) {
+            if (!impl->hub) return;
+            std::lock_guard<std::mutex> lock(slot->mutex);
+            slot->record = core::ForwardedPointer{x, y, up, down};
+            impl->hub->send(core::UM_BRUSH, 4, 0);
+        };
+    }
+    i.player = std::make_unique<ui::player::MediaPlayerWnd>(std::move(playerLink));
+    context.features.remoteMedia = &i.player->engine();
+    context.features.liveView = &i.player->engine();
+    i.phoneAudio = std::make_unique<media::PhoneAudioPlayer>();
+    context.features.phoneAudio = i.phoneAudio.get();
 }
 
 void FeatureSet::setHub(core::MainHub* hub) {
@@ -255,6 +294,7 @@ ui::HubWindows FeatureSet::windows() {
     ui::HubWindows windows;
     if (impl_->tools) impl_->tools->fill(windows);
     windows.camera = impl_->cameraWindow.get();
+    windows.mediaPlayer = impl_->player.get();
     return windows;
 }
 
@@ -319,6 +359,14 @@ void FeatureSet::stopStreaming() {
     Impl& i = *impl_;
     if (i.streamingStopped) return;
     i.streamingStopped = true;
+    // Media end while the session server they report through still exists.
+    if (i.deps.context) {
+        i.deps.context->features.remoteMedia = nullptr;
+        i.deps.context->features.liveView = nullptr;
+        i.deps.context->features.phoneAudio = nullptr;
+    }
+    if (i.player) i.player->closeMedia();
+    if (i.phoneAudio) i.phoneAudio->stop();
     if (i.liveService) i.liveService->shutdown();
     i.liveService.reset();
     if (i.deps.context) i.deps.context->features.liveStream = nullptr;
@@ -353,6 +401,8 @@ void FeatureSet::stopRemaining() {
     i.cameraWindow.reset();
     i.cameraEngine.reset();
     i.cameras.reset();
+    i.player.reset();
+    i.phoneAudio.reset();
     // The context is freed next; nothing here may reach it from now on.
     i.deps.context = nullptr;
     i.deps.server = nullptr;

@@ -161,10 +161,6 @@ void QtMainHub::handle(uint32_t message, int64_t wParam, int64_t lParam,
             state[f::state] = wParam ? 2 : 3;
             broadcast(protocol::MsgMediaPlayState, state);
         }
-        if (wParam)
-            mediaTimer_.stop();
-        else
-            mediaTimer_.start();
         break;
     case core::UM_PAINTER:
         if (!deps_.drawingBoard) break;
@@ -266,17 +262,9 @@ void QtMainHub::mediaOpen(int64_t wParam, std::unique_ptr<core::HeapBlock> block
         LOGOUT("media player not available: UM_MEDIA_OPEN");
         return;
     }
+    // The player reports the outcome (state 1 with the info, or -1) when
+    // the phone's file has been probed, and sends the positions itself.
     player->handle(core::UM_MEDIA_OPEN, 0, 0, std::move(block));
-    Json::Value state(Json::objectValue);
-    state[f::state] = 1;
-    broadcast(protocol::MsgMediaPlayState, state);
-    Json::Value info(Json::objectValue);
-    info[f::position] = static_cast<Json::Int64>(player->position());
-    info[f::duration] = static_cast<Json::Int64>(player->duration());
-    info[f::canSeek] = true;
-    info[f::canPause] = true;
-    broadcast(protocol::MsgMediaPlayInfo, info);
-    mediaTimer_.start();
 }
 
 void QtMainHub::liveOpen(int64_t wParam, int64_t lParam) {

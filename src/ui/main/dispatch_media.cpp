@@ -99,6 +99,7 @@ void handleMediaPlayer(const Request& request) {
         auto block = std::make_unique<core::MediaFileBlock>();
         block->name = support::truncateUtf16Units(m[field::fileName].asString(), core::kMediaFileNameUnits);
         block->size = m[field::fileSize].asInt64();
+        block->socket = request.socket;
         post(request, core::UM_MEDIA_OPEN, 0, 0, std::move(block));
         break;
     }

@@ -94,6 +94,7 @@ void clientGone(CommandContext& context, int socket) {
     // forgotten as soon as its phone leaves.
     int source = socket;
     const bool wasLiveSource = context.liveSourceSocket.compare_exchange_strong(source, -1);
+    if (context.features.remoteMedia) context.features.remoteMedia->phoneLeft(socket);
 
     if (admin) {
         if (context.hub) {
