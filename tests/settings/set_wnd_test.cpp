@@ -1,6 +1,7 @@
 // The settings window built off screen with stand-ins: its pages, what each
 // control stores, the restarts and the questions.
 #include "common/temp_dir.h"
+#include "core/phone_access.h"
 #include "settings/settings_fakes.h"
 #include "widgets/widgets_app.h"
 
@@ -236,6 +237,32 @@ TEST_F(SetWndTest, AssistantPageAppliesCursorsAtOnceAndRestartsForLanguage) {
     EXPECT_EQ(store.getString("SET", "language", ""), "zh-CN");
     EXPECT_EQ(restarts, 1);
     EXPECT_TRUE(questions.empty());  // no question for the language
+}
+
+TEST_F(SetWndTest, AssistantPageStoresPhoneAccessAndRemovesAnAlwaysAllowedPhone) {
+    core::AccessSettings access(store);
+    ASSERT_TRUE(access.approve("id-one", "Teacher phone"));
+    ASSERT_TRUE(access.approve("id-two", ""));
+    SetWnd w(deps());
+    SetFunc2Wnd* a = w.page<SetFunc2Wnd>();
+    // Defaults: watching phones only watch, no approval asked.
+    EXPECT_TRUE(a->watchOnlyBox->isChecked());
+    EXPECT_FALSE(a->approvalBox->isChecked());
+    a->watchOnlyBox->click();
+    a->approvalBox->click();
+    EXPECT_FALSE(access.watchOnly());
+    EXPECT_TRUE(access.approvalRequired());
+
+    ASSERT_EQ(a->approvedList->count(), 2);
+    EXPECT_EQ(a->approvedList->item(0)->text().toStdString(), "Teacher phone  (id-one)");
+    EXPECT_EQ(a->approvedList->item(1)->text().toStdString(), "id-two");
+    EXPECT_FALSE(a->removeApprovedButton->isEnabled());  // nothing chosen yet
+    a->approvedList->setCurrentRow(0);
+    ASSERT_TRUE(a->removeApprovedButton->isEnabled());
+    a->removeApprovedButton->click();
+    EXPECT_FALSE(access.isApproved("id-one"));
+    EXPECT_TRUE(access.isApproved("id-two"));
+    ASSERT_EQ(a->approvedList->count(), 1);
 }
 
 TEST_F(SetWndTest, RecordingPageListsAndLastRecording) {
