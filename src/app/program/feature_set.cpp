@@ -25,6 +25,7 @@
 #include "tools/classroom_tools.h"
 #include "ui/main/command_context.h"
 #include "transfer/file_receiver.h"
+#include "ui/photo/photo_wall_wnd.h"
 
 #include <cstdlib>
 
@@ -82,6 +83,7 @@ struct FeatureSet::Impl {
     std::unique_ptr<transfer::FileOpener> fileOpener;
     std::unique_ptr<transfer::FileReceiver> files;
     std::unique_ptr<tools::ClassroomTools> tools;
+    std::unique_ptr<photo::PhotoWallWnd> photoWall;
     bool streamingStopped = false;
 };
 
@@ -144,6 +146,18 @@ void FeatureSet::start() {
     i.tools = std::make_unique<tools::ClassroomTools>(classroomToolsLink(i.deps.server, i.deps.settings,
                                                                                    i.deps.overlay, i.deps.forwardedPointer));
     i.tools->fill(context);
+
+    // The photo wall, hidden until a phone sends photos.
+    photo::PhotoWallLink photoLink;
+    if (net::SessionServer* server = i.deps.server)
+        photoLink.broadcast = [server](const std::string& name, const Json::Value& body) {
+            server->send(name, body, nullptr, 0, -1);
+        };
+    photoLink.overlay = i.deps.overlay;
+    photoLink.threadPool = i.deps.threadPool;
+    photoLink.docDir = i.deps.docDir;
+    i.photoWall = std::make_unique<photo::PhotoWallWnd>(std::move(photoLink));
+    context.features.photoWall = i.photoWall.get();
 }
 
 void FeatureSet::setHub(core::MainHub* hub) {
@@ -167,6 +181,7 @@ void FeatureSet::setHub(core::MainHub* hub) {
 ui::HubWindows FeatureSet::windows() {
     ui::HubWindows windows;
     if (impl_->tools) impl_->tools->fill(windows);
+    windows.photoWall = impl_->photoWall.get();
     return windows;
 }
 
@@ -211,10 +226,12 @@ void FeatureSet::stopRemaining() {
         context->features.screenshot = nullptr;
         context->features.cursors = nullptr;
         if (i.tools) i.tools->clear(*context);
+        context->features.photoWall = nullptr;
     }
     i.remoteInput.reset();
     i.remoteRecord.reset();
     i.tools.reset();
+    i.photoWall.reset();
     // The context is freed next; nothing here may reach it from now on.
     i.deps.context = nullptr;
     i.deps.server = nullptr;
