@@ -19,8 +19,9 @@ struct PhotoLayout {
 double fitScale(int w, int h, int W, int H);
 
 // Image w x h in a window W x H at `zoom` (negative: fit) with the image
-// point (centerX, centerY), each 0..1, at the window centre. A zoom that
-// leaves the image smaller than the window in either direction is drawn fitted.
+// point (centerX, centerY), each 0..1, at the window centre. A zoom at or
+// below the fit scale is drawn fitted; above it, a direction in which the
+// zoomed image is smaller than the window shows it whole and centred.
 PhotoLayout layoutPhoto(int w, int h, int W, int H, double zoom, double centerX, double centerY);
 
 // The new centre after a pan drag from `start` to `now` (window pixels),
