@@ -15,11 +15,13 @@ QTransform BoardPage::view() const {
     return t;
 }
 
-void BoardPage::fitPicture(double margin) {
+void BoardPage::fitPicture(const QMarginsF& margins) {
     if (picture.isNull() || size.isEmpty()) return;
-    const QSizeF room(std::max(1.0, size.width() - 2 * margin), std::max(1.0, size.height() - 2 * margin));
-    const QSizeF fitted = QSizeF(picture.size()).scaled(room, Qt::KeepAspectRatio);
-    pictureRect = QRectF(QPointF((size.width() - fitted.width()) / 2, (size.height() - fitted.height()) / 2),
+    const QRectF room = QRectF(QPointF(0, 0), size).marginsRemoved(margins);
+    if (room.width() < 1 || room.height() < 1) return;
+    const QSizeF fitted = QSizeF(picture.size()).scaled(room.size(), Qt::KeepAspectRatio);
+    pictureRect = QRectF(QPointF(room.x() + (room.width() - fitted.width()) / 2,
+                                 room.y() + (room.height() - fitted.height()) / 2),
                          fitted);
 }
 

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QMarginsF>
 #include <QPolygonF>
 #include <QRectF>
 #include <QString>
@@ -37,8 +38,8 @@ struct BoardPage {
     bool blank() const { return strokes.empty() && picture.isNull() && texts.empty(); }
     // Page coordinates to window coordinates.
     QTransform view() const;
-    // Places `picture` fitted into the page, centred, with `margin` on each side.
-    void fitPicture(double margin);
+    // Places `picture` fitted into the page, centred in what `margins` leave.
+    void fitPicture(const QMarginsF& margins);
 
     static constexpr double kMinZoom = 0.2;
     static constexpr double kMaxZoom = 5.0;

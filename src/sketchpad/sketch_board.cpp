@@ -20,7 +20,6 @@ constexpr int kButton = 48;
 constexpr int kGap = 8;
 constexpr int kLabelWidth = 96;
 constexpr int kBarBottom = 24;
-constexpr double kPictureMargin = 48;
 constexpr int kMaxPictureSide = 4096;
 const QColor kRed(0xE5, 0x39, 0x35);
 const QColor kBlue(0x1E, 0x63, 0xD6);
@@ -105,7 +104,9 @@ bool SketchBoard::insertImage(const QString& path, int anim) {
     if (!pages_.back().blank()) pages_.push_back(newPage());
     BoardPage& page = pages_.back();
     page.picture = std::move(picture);
-    page.fitPicture(kPictureMargin);
+    // Clear of the tool bar at the bottom.
+    const double bar = kButton + 2 * kGap + kBarBottom + 16;
+    page.fitPicture(QMarginsF(48, 48, 48, bar));
     current_ = static_cast<int>(pages_.size()) - 1;
     open();
     if (anim) {
@@ -257,12 +258,12 @@ void SketchBoard::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void SketchBoard::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-    case Qt::Key_Escape: close(); break;
-    case Qt::Key_PageDown: nextPage(true); break;
-    case Qt::Key_PageUp: nextPage(false); break;
-    default: QWidget::keyPressEvent(event); break;
-    }
+    // Page keys are not taken here: the phone's page keys reach the board
+    // through nextPage and are also pressed on the desktop.
+    if (event->key() == Qt::Key_Escape)
+        close();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 void SketchBoard::paintEvent(QPaintEvent*) {
