@@ -83,7 +83,9 @@ protected:
         ASSERT_EQ(phone.waitFor(protocol::MsgPhotos, frame, 8000), phone::ReadResult::Frame) << pc->log();
         EXPECT_FALSE(frame.message["isOpened"].asBool());
         while (phone.readFrame(frame, 0) == phone::ReadResult::Frame) {
-            if (frame.className == protocol::MsgDrawingBoardState) EXPECT_EQ(frame.message["state"].asInt(), 0);
+            if (frame.className == protocol::MsgDrawingBoardState) {
+                EXPECT_EQ(frame.message["state"].asInt(), 0);
+            }
         }
     }
     void TearDown() override {
@@ -94,9 +96,8 @@ protected:
     // The next state message of `className` with its field `key` as an integer.
     int nextState(const char* className, const char* key) {
         phone::ReceivedFrame frame;
-        while (phone.waitFor(className, frame, 8000) == phone::ReadResult::Frame)
-            return frame.message[key].asInt();
-        return -1;
+        if (phone.waitFor(className, frame, 8000) != phone::ReadResult::Frame) return -1;
+        return frame.message[key].asInt();
     }
     void key(int code) {
         Json::Value m(Json::objectValue);

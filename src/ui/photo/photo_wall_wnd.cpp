@@ -116,7 +116,9 @@ struct PhotoWallWnd::Shared {
     // the wall goes, so late load tasks reach nothing.
     std::function<void(int)> ready;
     std::atomic<bool> abort{false};
-    std::string cacheDir;
+    // The window's size as the UI thread last saw it (the zoom keys run on
+    // session threads and must not ask the window).
+    int windowWidth = 0, windowHeight = 0;
 };
 
 // The Qt window SDL draws into: full screen, on top, no cursor.
@@ -261,7 +263,7 @@ void PhotoWallWnd::zoom(bool in) {
         if (s.current < 0 || s.current >= static_cast<int>(s.items.size())) return;
         const PhotoItem& item = *s.items[s.current];
         if (item.width <= 0 || item.height <= 0) return;  // not loaded: stays fitted
-        const int W = surface_->width(), H = surface_->height();
+        const int W = s.windowWidth, H = s.windowHeight;
         const double fit = fitScale(item.width, item.height, W, H);
         if (s.zoom < 0) s.zoom = fit;
         s.zoom += in ? 0.05 : -0.05;
@@ -287,6 +289,11 @@ void PhotoWallWnd::showWindow() {
     }
     visible_ = true;
     surface_->coverScreen();
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        shared_->windowWidth = surface_->width();
+        shared_->windowHeight = surface_->height();
+    }
     if (link_.overlay) link_.overlay->photoWallOpen = true;
     Json::Value state(Json::objectValue);
     state[f::action] = 2;
@@ -331,8 +338,8 @@ PhotoWallWnd::View PhotoWallWnd::view() {
         v.width = item.width;
         v.height = item.height;
         v.rotation = item.rotation;
-        v.layout = layoutPhoto(item.width, item.height, surface_->width(), surface_->height(), s.zoom,
-                               s.centerX, s.centerY);
+        v.layout = layoutPhoto(item.width, item.height, s.windowWidth, s.windowHeight, s.zoom, s.centerX,
+                               s.centerY);
     }
     return v;
 }
@@ -471,7 +478,8 @@ void PhotoWallWnd::render() {
         sdl_ = std::make_unique<Sdl>();
         sdl_->window = SDL_CreateWindowFrom(reinterpret_cast<void*>(surface_->winId()));
         if (sdl_->window) {
-            sdl_->renderer = SDL_CreateRenderer(sdl_->window, 0, SDL_RENDERER_ACCELERATED);
+            // The first accelerated driver (SDL_RENDER_DRIVER may name another), else software.
+            sdl_->renderer = SDL_CreateRenderer(sdl_->window, -1, SDL_RENDERER_ACCELERATED);
             if (!sdl_->renderer) sdl_->renderer = SDL_CreateRenderer(sdl_->window, -1, SDL_RENDERER_SOFTWARE);
         }
         if (!sdl_->renderer) {
@@ -493,6 +501,8 @@ void PhotoWallWnd::render() {
     {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         Shared& s = *shared_;
+        s.windowWidth = W;
+        s.windowHeight = H;
         std::shared_ptr<PhotoItem> item;
         if (s.current >= 0 && s.current < static_cast<int>(s.items.size())) item = s.items[s.current];
         if (item && !item->shown.isNull()) {
