@@ -89,6 +89,7 @@ protected:
         link.overlay = &flags;
         link.threadPool = &pool;
         link.docDir = [this] { return dir.path(); };
+        link.showing = [this] { ++showings; };
         wall = std::make_unique<photo::PhotoWallWnd>(std::move(link));
     }
     void TearDown() override {
@@ -123,6 +124,7 @@ protected:
     std::mutex sentMutex;
     std::vector<std::pair<std::string, Json::Value>> sent;
     std::unique_ptr<photo::PhotoWallWnd> wall;
+    int showings = 0;
 };
 
 TEST_F(PhotoWall, PreloadsAroundTheStartAndThreeAheadWhenSteppingAndReportsOpenAndClose) {
@@ -290,6 +292,8 @@ TEST_F(PhotoWall, AnEmptyListOrAnIndexOutsideItIsAnsweredWithoutACrash) {
     wall->show(urls, -3);
     shows(kColours[0]);
     EXPECT_EQ(wall->view().current, 0);
+    // Coming up closes the drawing board once; a new list on the shown wall does not.
+    EXPECT_EQ(showings, 1);
 
     // Esc on the wall closes it.
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);

@@ -156,6 +156,11 @@ void FeatureSet::start() {
     photoLink.overlay = i.deps.overlay;
     photoLink.threadPool = i.deps.threadPool;
     photoLink.docDir = i.deps.docDir;
+    // The page keys go to an open drawing board first: it closes when the wall comes up.
+    photoLink.showing = [&context] {
+        core::DrawingBoard* board = context.features.drawingBoard;
+        if (board && board->isOpened() && context.hub) context.hub->post(core::UM_PAINTER, 0, 0);
+    };
     i.photoWall = std::make_unique<photo::PhotoWallWnd>(std::move(photoLink));
     context.features.photoWall = i.photoWall.get();
 }

@@ -288,6 +288,7 @@ void PhotoWallWnd::showWindow() {
         shared_->centerX = shared_->centerY = 0.5;
     }
     visible_ = true;
+    if (link_.showing) link_.showing();
     surface_->coverScreen();
     {
         std::lock_guard<std::mutex> lock(shared_->mutex);

@@ -37,6 +37,9 @@ struct PhotoWallLink {
     support::ThreadPool* threadPool = nullptr;
     // The document folder; the cache is its ".temp".
     std::function<std::string()> docDir;
+    // Runs on the UI thread as the wall comes up (the program closes the
+    // drawing board there, which would otherwise take the page keys).
+    std::function<void()> showing;
 };
 
 // One photo of the list. `image` and `shown` are written by the load task or
