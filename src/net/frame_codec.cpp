@@ -14,15 +14,34 @@ std::atomic<uint64_t> encodedFrames{0};
 
 uint64_t encodedFrameCount() { return encodedFrames.load(std::memory_order_relaxed); }
 
-Frame encodeFrame(std::string_view className, const Json::Value& message,
-                  const void* data, size_t dataLength) {
+namespace {
+
+// The JSON head of a frame whose tail holds `dataLength` bytes.
+std::string headTextFor(std::string_view className, const Json::Value& message, size_t dataLength) {
     Json::Value object = message.isObject() ? message : Json::Value(Json::objectValue);
     object[protocol::field::dataLength] = Json::Value::UInt64(dataLength);
-
     Json::Value head(Json::objectValue);
     head[protocol::field::className] = std::string(className);
     head[protocol::field::msgJson] = writeCompact(object);
-    const std::string headText = writeCompact(head);
+    return writeCompact(head);
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeFrameHead(std::string_view className, const Json::Value& message,
+                                     size_t dataLength) {
+    const std::string headText = headTextFor(className, message, dataLength);
+    std::vector<uint8_t> bytes(8);
+    writeLE32(bytes.data(), uint32_t(headText.size() + dataLength + 4));
+    writeLE32(bytes.data() + 4, uint32_t(headText.size()));
+    bytes.insert(bytes.end(), headText.begin(), headText.end());
+    encodedFrames.fetch_add(1, std::memory_order_relaxed);
+    return bytes;
+}
+
+Frame encodeFrame(std::string_view className, const Json::Value& message,
+                  const void* data, size_t dataLength) {
+    const std::string headText = headTextFor(className, message, dataLength);
 
     const size_t headLength = headText.size();
     const size_t totalLength = headLength + dataLength + 4;

@@ -24,7 +24,11 @@ inline constexpr uint32_t kMinTotalLength = 4;
 // to `dataLength`; `data` may be null when `dataLength` is 0.
 Frame encodeFrame(std::string_view className, const Json::Value& message,
                   const void* data, size_t dataLength);
-// Number of frames encodeFrame has produced in this process (for measurements).
+// The start of a frame (length fields and head) that `dataLength` tail bytes
+// complete, for a sender that writes the tail from where it lies.
+std::vector<uint8_t> encodeFrameHead(std::string_view className, const Json::Value& message,
+                                     size_t dataLength);
+// Number of frames encodeFrame and encodeFrameHead have produced in this process (for measurements).
 uint64_t encodedFrameCount();
 // The shared keep-alive frame (four zero bytes).
 Frame keepAliveFrame();

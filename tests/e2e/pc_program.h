@@ -72,7 +72,8 @@ public:
         if (listenOnAddress) env.push_back("LUMACRO3_LISTEN_ADDRESS=" + address_);
         if (const char* display = std::getenv("DISPLAY")) env.push_back(std::string("DISPLAY=") + display);
         // Sanitizer builds: the program runs with the test's sanitizer options.
-        for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+        for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS",
+                                 "SDL_RENDER_DRIVER", "SDL_FRAMEBUFFER_ACCELERATION"})
             if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
         return env;
     }

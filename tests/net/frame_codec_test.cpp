@@ -44,6 +44,22 @@ TEST(FrameCodec, DataLengthIsTheActualTailAndTheCallersObjectIsUntouched) {
     EXPECT_EQ(readLE32(frame->data()), readLE32(frame->data() + 4) + 4 + sizeof tail);
 }
 
+TEST(FrameCodec, AHeadFollowedByItsTailIsTheWholeFrame) {
+    Json::Value msg(Json::objectValue);
+    msg["action"] = 2;
+    msg["fileId"] = 7;
+    std::string tail(70000, '\0');
+    for (size_t i = 0; i < tail.size(); ++i) tail[i] = char(i * 13);
+    const std::vector<uint8_t> head = encodeFrameHead("com.quorvel.qm.msg.MsgFile", msg, tail.size());
+    const std::string joined = std::string(head.begin(), head.end()) + tail;
+    EXPECT_EQ(joined, bytesOf(encodeFrame("com.quorvel.qm.msg.MsgFile", msg, tail.data(), tail.size())));
+    DecodedMessage out;
+    ASSERT_EQ(decodeFrameBody(reinterpret_cast<const uint8_t*>(joined.data()) + 4, joined.size() - 4, out),
+              DecodeResult::Ok);
+    EXPECT_EQ(out.message["dataLength"].asUInt64(), tail.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.data), out.dataLength), tail);
+}
+
 TEST(FrameCodec, AFrameWhoseHeadPushesItPastTheLimitIsNotSendable) {
     std::vector<uint8_t> tail(kMaxTotalLength - 64, 0);
     EXPECT_FALSE(isSendable(encodeFrame("com.quorvel.qm.msg.MsgFile", Json::Value(), tail.data(), tail.size())));

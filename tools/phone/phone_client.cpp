@@ -12,6 +12,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace phone {
@@ -132,9 +133,44 @@ bool PhoneClient::sendRaw(const void* bytes, size_t length) {
 bool PhoneClient::sendMessage(std::string_view className, const Json::Value& message,
                               const void* tail, size_t tailLength) {
     if (tailLength + 4 >= net::kMaxTotalLength) return fail("tail too large for one frame");
+    if (tail != nullptr && tailLength >= kGatherTail) {
+        // Large tails go out from where they lie, behind the head, in one call.
+        const std::vector<uint8_t> head = net::encodeFrameHead(className, message, tailLength);
+        if (!net::isValidTotalLength(head.size() - 4 + tailLength)) return fail("message too large for one frame");
+        return sendGathered(head.data(), head.size(), tail, tailLength);
+    }
     net::Frame frame = net::encodeFrame(className, message, tail, tailLength);
     if (!net::isSendable(frame)) return fail("message too large for one frame");
     return sendRaw(frame->data(), frame->size());
+}
+
+bool PhoneClient::sendGathered(const void* head, size_t headLength, const void* tail, size_t tailLength) {
+    if (fd_ < 0) return fail("not connected");
+    iovec parts[2] = {{const_cast<void*>(head), headLength}, {const_cast<void*>(tail), tailLength}};
+    iovec* part = parts;
+    int count = 2;
+    while (count > 0) {
+        msghdr msg{};
+        msg.msg_iov = part;
+        msg.msg_iovlen = size_t(count);
+        ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return fail("send: the PC stopped reading");
+            return fail(detail::errnoText("send"));
+        }
+        // Skip what was sent: whole parts first, then into the part it ended in.
+        while (count > 0 && size_t(n) >= part->iov_len) {
+            n -= ssize_t(part->iov_len);
+            ++part;
+            --count;
+        }
+        if (count > 0) {
+            part->iov_base = static_cast<uint8_t*>(part->iov_base) + n;
+            part->iov_len -= size_t(n);
+        }
+    }
+    return true;
 }
 
 bool PhoneClient::handshake(const ClientInfoOptions& options) {

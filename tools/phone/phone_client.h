@@ -69,6 +69,9 @@ public:
                      const std::vector<uint8_t>& tail) {
         return sendMessage(className, message, tail.data(), tail.size());
     }
+    // Tails of at least this many bytes are sent from the caller's buffer
+    // behind a separately encoded head (no copy into a frame).
+    static constexpr size_t kGatherTail = 16 * 1024;
     // Sends bytes as they are, for malformed-input tests.
     bool sendRaw(const void* bytes, size_t length);
     bool sendRaw(std::string_view bytes) { return sendRaw(bytes.data(), bytes.size()); }
@@ -101,6 +104,8 @@ public:
     void closeGracefully(int timeoutMs);
 
 private:
+    // Sends the head and then the tail without joining them.
+    bool sendGathered(const void* head, size_t headLength, const void* tail, size_t tailLength);
     // Appends what the socket has to the buffer, waiting at most `timeoutMs`.
     // Frame: bytes were appended; Timeout; Closed.
     ReadResult fill(int timeoutMs);

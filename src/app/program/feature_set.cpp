@@ -36,6 +36,7 @@
 #include "protocol/message_names.h"
 #include "slides/slide_bridge.h"
 #include "support/child_process.h"
+#include "ui/photo/photo_wall_wnd.h"
 
 #include <cstdlib>
 #include <shared_mutex>
@@ -167,6 +168,7 @@ struct FeatureSet::Impl {
     std::unique_ptr<ui::CameraDlg> cameraWindow;
     std::unique_ptr<ui::player::MediaPlayerWnd> player;
     std::unique_ptr<media::PhoneAudioPlayer> phoneAudio;
+    std::unique_ptr<photo::PhotoWallWnd> photoWall;
     bool streamingStopped = false;
 };
 
@@ -270,6 +272,22 @@ void FeatureSet::start() {
     context.features.liveView = &i.player->engine();
     i.phoneAudio = std::make_unique<media::PhoneAudioPlayer>();
     context.features.phoneAudio = i.phoneAudio.get();
+    // The photo wall, hidden until a phone sends photos.
+    photo::PhotoWallLink photoLink;
+    if (net::SessionServer* server = i.deps.server)
+        photoLink.broadcast = [server](const std::string& name, const Json::Value& body) {
+            server->send(name, body, nullptr, 0, -1);
+        };
+    photoLink.overlay = i.deps.overlay;
+    photoLink.threadPool = i.deps.threadPool;
+    photoLink.docDir = i.deps.docDir;
+    // The page keys go to an open drawing board first: it closes when the wall comes up.
+    photoLink.showing = [&context] {
+        core::DrawingBoard* board = context.features.drawingBoard;
+        if (board && board->isOpened() && context.hub) context.hub->post(core::UM_PAINTER, 0, 0);
+    };
+    i.photoWall = std::make_unique<photo::PhotoWallWnd>(std::move(photoLink));
+    context.features.photoWall = i.photoWall.get();
 }
 
 void FeatureSet::setHub(core::MainHub* hub) {
@@ -295,6 +313,7 @@ ui::HubWindows FeatureSet::windows() {
     if (impl_->tools) impl_->tools->fill(windows);
     windows.camera = impl_->cameraWindow.get();
     windows.mediaPlayer = impl_->player.get();
+    windows.photoWall = impl_->photoWall.get();
     return windows;
 }
 
@@ -393,6 +412,7 @@ void FeatureSet::stopRemaining() {
         context->features.screenshot = nullptr;
         context->features.cursors = nullptr;
         if (i.tools) i.tools->clear(*context);
+        context->features.photoWall = nullptr;
     }
     i.remoteInput.reset();
     i.remoteRecord.reset();
@@ -403,6 +423,7 @@ void FeatureSet::stopRemaining() {
     i.cameras.reset();
     i.player.reset();
     i.phoneAudio.reset();
+    i.photoWall.reset();
     // The context is freed next; nothing here may reach it from now on.
     i.deps.context = nullptr;
     i.deps.server = nullptr;

@@ -337,6 +337,7 @@ void Lumacro3App::startServer() {
     s.context->server = s.server.get();
     s.context->settings = s.settings.get();
     s.context->overlay = &s.overlay;
+    s.context->screenshotsToDrawingBoard = ui::screenshotsGoToDrawingBoard(s.product.id);
     AppSettings* values = s.values.get();
     s.context->docDir = [values] { return values->docDir(); };
     // Sessions may start before the features and the main window exist;
@@ -429,6 +430,7 @@ void Lumacro3App::createMainWindow() {
         });
     }
     s.hub->create();
+    s.drawingBoard.setLanguage(s.values->language());
 }
 
 void Lumacro3App::createConnectWindow() {

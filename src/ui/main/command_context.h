@@ -19,6 +19,13 @@
 
 namespace ui {
 
+// The product variant (descriptor id) whose screenshots also go onto the
+// drawing board; every other variant only saves them.
+inline constexpr const char kBoardScreenshotProductId[] = "qv-board";
+inline bool screenshotsGoToDrawingBoard(const std::string& productId) {
+    return productId == kBoardScreenshotProductId;
+}
+
 struct CommandContext {
     net::SessionPort* server = nullptr;
     core::MainHub* hub = nullptr;

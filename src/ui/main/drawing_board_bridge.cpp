@@ -58,6 +58,9 @@ void DrawingBoardBridge::imageZoom(int zoomIn) {
 void DrawingBoardBridge::nextPage(int forward) {
     if (fn_.nextPage) fn_.nextPage(forward ? 1 : 0);
 }
+void DrawingBoardBridge::setLanguage(const std::string& language) {
+    if (fn_.setLanguage) fn_.setLanguage(language.c_str());
+}
 bool DrawingBoardBridge::isOpened() { return fn_.isPainterOpened && fn_.isPainterOpened() != 0; }
 void DrawingBoardBridge::setRotateAngle(float degrees) {
     if (fn_.setRotateAngle) fn_.setRotateAngle(degrees);

@@ -30,6 +30,8 @@ public:
     void clearPainter();
     void imageZoom(int zoomIn) override;
     void nextPage(int forward) override;
+    // The language of the board's own texts ("zh-CN", "en-US", ...).
+    void setLanguage(const std::string& language);
 
     // DrawingBoard (called from session threads as well).
     bool isOpened() override;
