@@ -10,6 +10,8 @@ set(LUMACRO3_INSTALL_DIR opt/lumacro3)
 
 install(TARGETS lumacro3 taskagent lumacro3-phone
         RUNTIME DESTINATION ${LUMACRO3_INSTALL_DIR})
+# The drawing board, loaded from beside the program.
+install(TARGETS Sketchpad4 LIBRARY DESTINATION ${LUMACRO3_INSTALL_DIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/
         DESTINATION ${LUMACRO3_INSTALL_DIR}
         USE_SOURCE_PERMISSIONS)
