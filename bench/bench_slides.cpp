@@ -138,6 +138,11 @@ int main(int argc, char** argv) {
         fs::copy_file(work + "/deck" + std::to_string(d) + ".pptx", work + "/deck" + std::to_string(d) + ".bin");
     }
 
+    // Decks come from a second phone while the measuring phone stays the
+    // controller: watching phones may act in this classroom.
+    fs::create_directories(work + "/config/Quorvel");
+    std::ofstream(work + "/config/Quorvel/Lumacro3.ini") << "[SET]\nWATCH_ONLY=0\n";
+
     support::SpawnOptions pc;
     pc.program = LUMACRO3_BIN_DIR "/lumacro3";
     pc.env = {"HOME=" + work, "XDG_CONFIG_HOME=" + work + "/config", "XDG_RUNTIME_DIR=" + work, "LUMACRO3_LOG=1",

@@ -54,12 +54,18 @@ protected:
         ASSERT_TRUE(pulse.ready());
         e2e::PcProgram::Options options;
         options.env = {"PULSE_SERVER=" + pulse.server(), "SDL_AUDIODRIVER=pulseaudio"};
+        // Pause, resume and seek come from one-shot phones beside the phone that
+        // owns the file; they join as watching phones, which may act only with
+        // the watching rule off.
+        options.settings = "[SET]\nWATCH_ONLY=0\n";
         pc = std::make_unique<e2e::PcProgram>(testing_support::uniqueLoopbackAddress(74), options);
         ASSERT_TRUE(pc->waitReady()) << pc->log();
         ASSERT_TRUE(pc->waitForLog("start-up complete")) << pc->log();
     }
     void TearDown() override {
-        if (pc) EXPECT_EQ(pc->terminate(), 0) << pc->log();
+        if (pc) {
+            EXPECT_EQ(pc->terminate(), 0) << pc->log();
+        }
     }
     std::vector<std::string> phoneArgs(std::vector<std::string> args) {
         args.insert(args.begin() + 1, {"--address", pc->address()});

@@ -26,6 +26,7 @@ public:
         std::vector<std::string> prefix;  // e.g. {"unshare", "-n"}: run the program through it
         bool listenOnAddress = true;      // LUMACRO3_LISTEN_ADDRESS=address
         std::string home;                 // reuse a home (second instance); empty: a new one
+        std::string settings;             // INI text the program finds as its settings
     };
 
     explicit PcProgram(std::string address) : PcProgram(std::move(address), Options{}) {}
@@ -36,6 +37,10 @@ public:
             ownsHome_ = true;
         } else {
             home_ = options.home;
+        }
+        if (!options.settings.empty()) {
+            std::filesystem::create_directories(home_ + "/config/Quorvel");
+            std::ofstream(home_ + "/config/Quorvel/Lumacro3.ini") << options.settings;
         }
         static int serial = 0;
         const std::string tag = std::to_string(serial++);

@@ -135,6 +135,9 @@ TEST(ImpressShow, PushedDeckIsAnnouncedShownMovedAndEnded) {
 
     e2e::PcProgram::Options options;
     options.env = {"LUMACRO3_SLIDEBRIDGE_PROFILE=" + profile};
+    // The deck comes from a second phone while the teacher's phone stays the
+    // controller: a classroom that lets watching phones act.
+    options.settings = "[SET]\nWATCH_ONLY=0\n";
     e2e::PcProgram pc(address, options);
     // A failed check must still let the program stop its web server and helper.
     bool terminated = false;
@@ -158,7 +161,8 @@ TEST(ImpressShow, PushedDeckIsAnnouncedShownMovedAndEnded) {
     info.admin = true;
     ASSERT_TRUE(client.handshake(info));
 
-    // Pushed from a second, watching phone so the teacher's phone stays the controller.
+    // Pushed from a second, watching phone so the teacher's phone stays the controller
+    // (the settings above let watching phones act).
     auto push = e2e::runProgram(kPhone, {"push", "--address", address, "--no-admin", work + "/three.pptx"},
                                 {"PATH=/usr/bin:/bin"});
     ASSERT_EQ(push.exitCode, 0) << push.err;
