@@ -349,3 +349,23 @@ TEST_F(SetWndTest, ClosingWhileAQuestionIsOpenWaitsForIt) {
     }
     EXPECT_TRUE(window.isNull());
 }
+
+// With LUMACRO3_SHOT_DIR set, draws every page of the settings window in
+// Chinese and English and saves the pictures for a person to look at.
+TEST_F(SetWndTest, Screenshots) {
+    const char* dir = std::getenv("LUMACRO3_SHOT_DIR");
+    if (!dir) GTEST_SKIP() << "LUMACRO3_SHOT_DIR not set";
+    core::AccessSettings(store).approve("a1b2c3", "Teacher phone");
+    for (const char* language : {"zh-CN", "en-US"}) {
+        support::loadLanguage(std::string(LUMACRO3_BIN_DIR) + "/language/Lumacro3." + language + ".xml");
+        SetWnd w(deps());
+        w.show();
+        for (size_t n = 1; n <= w.pages().size(); ++n) {
+            w.showPage(int(n));
+            QCoreApplication::processEvents();
+            w.grab().save(QString::fromStdString(std::string(dir) + "/settings-" + language + "-" +
+                                                 std::to_string(n) + ".png"));
+        }
+    }
+    support::loadLanguage("");
+}
