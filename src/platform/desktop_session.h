@@ -27,7 +27,8 @@ struct SessionFacts {
 // compositor is then told by its bus names.
 SessionKind classifySession(const SessionFacts& facts);
 
-// Short English name for logs and the about page ("GNOME Wayland", ...).
+// Name of the session kind for logs and the about page ("X11", "GNOME
+// Wayland", "KDE Wayland", "Wayland"): names of products, not translated.
 const char* sessionKindName(SessionKind kind);
 
 // Reads the environment and asks the session bus for its names, once; later

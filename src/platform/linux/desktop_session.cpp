@@ -22,7 +22,7 @@ const char* sessionKindName(SessionKind kind) {
     case SessionKind::X11: return "X11";
     case SessionKind::GnomeWayland: return "GNOME Wayland";
     case SessionKind::KdeWayland: return "KDE Wayland";
-    case SessionKind::PortalWayland: return "Wayland (desktop portal)";
+    case SessionKind::PortalWayland: return "Wayland";
     }
     return "unknown";
 }

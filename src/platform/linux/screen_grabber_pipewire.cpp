@@ -63,6 +63,9 @@ public:
         width_ = streamW_;
         height_ = streamH_;
         picture_.assign(size_t(width_) * height_ * 4, 0);
+        // mutter sends a first frame as the stream starts; later ones only
+        // when the screen changes. A caller grabbing at once gets that one.
+        formatCv_.wait_for(lock, std::chrono::seconds(2), [this] { return frameSerial_ > 0; });
         LOGOUT("PipeWire screen grabber open: %dx%d", width_, height_);
         return true;
     }
@@ -213,7 +216,7 @@ private:
         for (int y = 0; y < rows; ++y) std::memcpy(frame_.data() + size_t(y) * w * 4, src + size_t(y) * stride, size_t(w) * 4);
         frameW_ = w;
         frameH_ = rows;
-        ++frameSerial_;
+        if (++frameSerial_ == 1) formatCv_.notify_all();
     }
 
     std::shared_ptr<GnomeRemoteSession> session_;
