@@ -115,6 +115,25 @@ TEST_F(GnomeRig, GrabberSeesTheScreenAndFollowsItsChanges) {
     paint(0x00ff00);
     EXPECT_TRUE(shows(0x00ff00));
     second->close();
+
+    // The cursor comes as metadata: drawn into the picture only when asked.
+    auto pointer = platform::makeMutterInjector(session_, platform::makeSystemScreenInfo());
+    const auto region = [&](bool drawCursor) {
+        int other = 0;
+        grabber->capture(drawCursor);
+        for (int y = 200; y < 224; ++y)
+            for (int x = 300; x < 324; ++x) other += pixelAt(*grabber, x, y) != 0x00ff00;
+        return other;
+    };
+    const platform::InputRecord move =
+        platform::InputRecord::mouse(platform::mouse_flag::Move | platform::mouse_flag::Absolute,
+                                     300 * 65535 / 1280, 200 * 65535 / 720);
+    EXPECT_TRUE(waitFor([&] {
+        pointer->sendInput(&move, 1);
+        return region(true) > 20;
+    })) << "no cursor drawn at the pointer";
+    EXPECT_EQ(region(false), 0);
+    EXPECT_GT(region(true), 20);
     grabber->close();
     EXPECT_EQ(grabber->width(), 0);
 }
@@ -151,7 +170,9 @@ TEST_F(GnomeRig, PointerAndKeysReachAnXWaylandWindow) {
     EXPECT_EQ(x, ev.xbutton.x);
     EXPECT_EQ(y, ev.xbutton.y);
 
-    // Wheel away from the user is X button 4 (up).
+    // Wheel away from the user is X button 4 (up). Earlier clicks' events go first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    while (XPending(dpy_)) XNextEvent(dpy_, &ev);
     const InputRecord wheel = InputRecord::mouse(mf::Wheel, 0, 0, platform::kWheelDelta);
     injector->sendInput(&wheel, 1);
     ASSERT_TRUE(nextEvent(ButtonPress, ev));

@@ -13,8 +13,8 @@ constexpr const char kRemoteSession[] = "org.gnome.Mutter.RemoteDesktop.Session"
 constexpr const char kCastName[] = "org.gnome.Mutter.ScreenCast";
 constexpr const char kCastSession[] = "org.gnome.Mutter.ScreenCast.Session";
 constexpr const char kCastStream[] = "org.gnome.Mutter.ScreenCast.Stream";
-// The cursor is drawn into the frames by mutter.
-constexpr uint32_t kCursorEmbedded = 1;
+// The cursor comes as stream metadata: the grabber draws it when asked.
+constexpr uint32_t kCursorMetadata = 2;
 
 }  // namespace
 
@@ -59,7 +59,7 @@ bool GnomeRemoteSession::start() {
     dbus_message_iter_init_append(record, &args);
     const char* connector = "";
     dbus_message_iter_append_basic(&args, DBUS_TYPE_STRING, &connector);
-    appendDict(&args, {{"cursor-mode", nullptr, kCursorEmbedded}});
+    appendDict(&args, {{"cursor-mode", nullptr, kCursorMetadata}});
     streamPath_ = DBusLink::takeFirstString(bus_.call(record, "ScreenCast.RecordMonitor"));
     if (streamPath_.empty()) return false;
 

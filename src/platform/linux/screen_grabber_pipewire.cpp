@@ -1,6 +1,8 @@
 // Screen pictures from mutter's ScreenCast stream. PipeWire delivers frames
 // on its own thread whenever the screen changes; the newest one is kept and
-// capture() copies it into the picture callers read.
+// capture() copies it into the picture callers read. The cursor comes as
+// stream metadata (position, and its image when that changes) and is drawn
+// into the picture when a caller asks for it.
 #include "platform/gnome_remote.h"
 #include "platform/linux/gnome_remote_session.h"
 
@@ -8,6 +10,7 @@
 
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
+#include <spa/buffer/meta.h>
 #include <spa/param/video/raw.h>
 #include <spa/pod/builder.h>
 #include <spa/utils/result.h>
@@ -73,15 +76,23 @@ public:
     int width() override { return width_; }
     int height() override { return height_; }
 
-    bool capture(bool /*drawCursor*/) override {
+    bool capture(bool drawCursor) override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (width_ == 0 || frameSerial_ == 0) return false;
-        if (frameSerial_ != copiedSerial_) {
+        // The picture is copied again when the frame, the cursor or the wish
+        // for a cursor changed, so that no old cursor stays in it.
+        if (frameSerial_ != copiedSerial_ || (drawCursor && cursorSerial_ != copiedCursorSerial_) ||
+            drawCursor != cursorDrawn_) {
             const int w = std::min(width_, frameW_), h = std::min(height_, frameH_);
             for (int y = 0; y < h; ++y)
                 std::memcpy(picture_.data() + size_t(y) * width_ * 4, frame_.data() + size_t(y) * frameW_ * 4,
                             size_t(w) * 4);
+            if (drawCursor && cursorVisible_ && cursorW_ > 0)
+                blendCursor(picture_.data(), width_ * 4, width_, height_, cursorImage_.data(), cursorW_, cursorH_,
+                            cursorX_ - hotX_, cursorY_ - hotY_);
             copiedSerial_ = frameSerial_;
+            copiedCursorSerial_ = cursorSerial_;
+            cursorDrawn_ = drawCursor;
         }
         return true;
     }
@@ -115,7 +126,10 @@ public:
         }
         std::lock_guard<std::mutex> lock(mutex_);
         width_ = height_ = streamW_ = streamH_ = frameW_ = frameH_ = 0;
-        frameSerial_ = copiedSerial_ = 0;
+        frameSerial_ = copiedSerial_ = cursorSerial_ = copiedCursorSerial_ = 0;
+        cursorDrawn_ = cursorVisible_ = false;
+        cursorW_ = cursorH_ = 0;
+        cursorImage_.clear();
         picture_.clear();
         frame_.clear();
     }
@@ -176,14 +190,67 @@ private:
         }
         self->formatCv_.notify_all();
 
-        // Frames in memory this process can read: plain or shared memory.
-        uint8_t buffer[256];
+        // Frames in memory this process can read (plain or shared memory),
+        // and the cursor as metadata: position and an image of up to 512 x
+        // 512 (mutter offers room for 384 x 384). Both in one call: each call
+        // replaces the list.
+        constexpr int kMaxCursor = 512;
+        constexpr int kCursorMeta = int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + kMaxCursor * kMaxCursor * 4;
+        constexpr int kSmallCursor = int(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + 64 * 64 * 4;
+        uint8_t buffer[512];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        const spa_pod* params[1];
+        const spa_pod* params[2];
         params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd))));
-        pw_stream_update_params(self->stream_, params, 1);
+        params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Cursor),
+            SPA_PARAM_META_size, SPA_POD_CHOICE_RANGE_Int(kSmallCursor, int(sizeof(spa_meta_cursor)), kCursorMeta)));
+        pw_stream_update_params(self->stream_, params, 2);
+    }
+
+    // Reads the cursor metadata of a buffer, when it has some.
+    void takeCursor(spa_buffer* buf) {
+        auto* cursor = static_cast<spa_meta_cursor*>(
+            spa_buffer_find_meta_data(buf, SPA_META_Cursor, sizeof(spa_meta_cursor)));
+        if (!cursor || !spa_meta_cursor_is_valid(cursor)) return;
+        spa_meta* meta = spa_buffer_find_meta(buf, SPA_META_Cursor);
+        const size_t metaSize = meta ? meta->size : 0;
+        std::lock_guard<std::mutex> lock(mutex_);
+        cursorX_ = cursor->position.x;
+        cursorY_ = cursor->position.y;
+        cursorVisible_ = true;
+        if (cursor->bitmap_offset >= sizeof(spa_meta_cursor) &&
+            cursor->bitmap_offset + sizeof(spa_meta_bitmap) <= metaSize) {
+            const auto* bitmap = reinterpret_cast<const spa_meta_bitmap*>(
+                reinterpret_cast<const uint8_t*>(cursor) + cursor->bitmap_offset);
+            const int w = int(bitmap->size.width), h = int(bitmap->size.height);
+            const int stride = bitmap->stride;
+            const size_t end = size_t(cursor->bitmap_offset) + bitmap->offset + size_t(stride) * (h > 0 ? h - 1 : 0) +
+                               size_t(w) * 4;
+            if (bitmap->offset == 0 || w <= 0 || h <= 0) {
+                // No image: the cursor is hidden.
+                cursorVisible_ = false;
+            } else if (bitmap->offset >= sizeof(spa_meta_bitmap) && stride >= w * 4 && end <= metaSize &&
+                       w <= 1024 && h <= 1024) {
+                const uint8_t* src = reinterpret_cast<const uint8_t*>(bitmap) + bitmap->offset;
+                cursorImage_.resize(size_t(w) * h);
+                // Premultiplied ARGB words, from the bytes in memory.
+                int r = 2, g = 1, b = 0;  // BGRA (and BGRx)
+                if (bitmap->format == SPA_VIDEO_FORMAT_RGBA || bitmap->format == SPA_VIDEO_FORMAT_RGBx) r = 0, b = 2;
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x) {
+                        const uint8_t* p = src + size_t(y) * stride + size_t(x) * 4;
+                        cursorImage_[size_t(y) * w + x] = (uint32_t(p[3]) << 24) | (uint32_t(p[r]) << 16) |
+                                                          (uint32_t(p[g]) << 8) | p[b];
+                    }
+                cursorW_ = w;
+                cursorH_ = h;
+                hotX_ = cursor->hotspot.x;
+                hotY_ = cursor->hotspot.y;
+            }
+        }
+        ++cursorSerial_;
     }
 
     static void onProcess(void* data) {
@@ -195,7 +262,8 @@ private:
             newest = b;
         }
         if (!newest) return;
-        const spa_buffer* buf = newest->buffer;
+        spa_buffer* buf = newest->buffer;
+        self->takeCursor(buf);
         if (buf->n_datas > 0 && buf->datas[0].data && buf->datas[0].chunk && buf->datas[0].chunk->size > 0)
             self->takeFrame(buf->datas[0]);
         pw_stream_queue_buffer(self->stream_, newest);
@@ -233,6 +301,12 @@ private:
     int frameW_ = 0, frameH_ = 0;
     uint64_t frameSerial_ = 0, copiedSerial_ = 0;
     std::vector<uint8_t> picture_;   // what callers read, fixed at open()
+    bool cursorDrawn_ = false;       // the picture holds a cursor
+    // Cursor from the metadata: position on the stream, image, hotspot.
+    std::vector<uint32_t> cursorImage_;
+    int cursorW_ = 0, cursorH_ = 0, hotX_ = 0, hotY_ = 0, cursorX_ = 0, cursorY_ = 0;
+    bool cursorVisible_ = false;
+    uint64_t cursorSerial_ = 0, copiedCursorSerial_ = 0;
     int width_ = 0, height_ = 0;
 };
 
