@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -56,6 +58,29 @@ TEST(EvdevKeys, EveryVirtualKeyWithAKeysymHasAKeyOfItsOwn) {
     EXPECT_EQ(platform::evdevKeyForVirtualKey(0x30), 11u);   // 0
     EXPECT_EQ(platform::evdevKeyForVirtualKey(0x0D), 28u);   // Enter
     EXPECT_EQ(platform::evdevKeyForVirtualKey(0xFFFF), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GnomeRemote, NoSessionBusMeansNoSessionAndNoBackends) {
+    // The program falls back to the X11 backends when this is null; it must
+    // come back at once rather than wait for a bus that is not there.
+    const char* old = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string saved = old ? old : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lumacro-test-bus", 1);
+    auto session = platform::openGnomeRemoteSession();
+    if (old)
+        setenv("DBUS_SESSION_BUS_ADDRESS", saved.c_str(), 1);
+    else
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    EXPECT_EQ(session, nullptr);
+    EXPECT_EQ(platform::makeMutterInjector(nullptr, nullptr), nullptr);
+    auto grabber = platform::makePipeWireScreenGrabber(nullptr);
+    EXPECT_FALSE(grabber->open());
+    EXPECT_EQ(grabber->width(), 0);
+    EXPECT_FALSE(grabber->capture(true));
 }
 
 }  // namespace

@@ -13,6 +13,9 @@ DBusLink::~DBusLink() {
 
 bool DBusLink::connect() {
     if (conn_) return true;
+    // Several connections live on different threads (detection, the mutter
+    // session): libdbus's own state must be locked.
+    dbus_threads_init_default();
     DBusError error;
     dbus_error_init(&error);
     conn_ = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
