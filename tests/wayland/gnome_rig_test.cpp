@@ -3,6 +3,7 @@
 // the window must receive the pointer and key events the injector sends.
 #include "platform/desktop_session.h"
 #include "platform/gnome_remote.h"
+#include "platform/linux/gnome_remote_session.h"
 
 #include <gtest/gtest.h>
 #include <X11/Xatom.h>
@@ -134,6 +135,26 @@ TEST_F(GnomeRig, GrabberSeesTheScreenAndFollowsItsChanges) {
     })) << "no cursor drawn at the pointer";
     EXPECT_EQ(region(false), 0);
     EXPECT_GT(region(true), 20);
+
+    // Sharing stopped in GNOME (mutter closes the session): the grabber and
+    // the injector get a new session by themselves.
+    session_->stop();
+    paint(0xffff00);
+    const auto showsLong = [&](unsigned rgb) {
+        return waitFor([&] { return grabber->capture(false) && pixelAt(*grabber, 640, 360) == rgb; }, 10000);
+    };
+    EXPECT_TRUE(showsLong(0xffff00));
+    const platform::InputRecord moveAgain =
+        platform::InputRecord::mouse(platform::mouse_flag::Move | platform::mouse_flag::Absolute,
+                                     640 * 65535 / 1280, 100 * 65535 / 720);
+    EXPECT_TRUE(waitFor([&] {
+        pointer->sendInput(&moveAgain, 1);
+        grabber->capture(true);
+        int other = 0;
+        for (int y = 100; y < 124; ++y)
+            for (int x = 640; x < 664; ++x) other += pixelAt(*grabber, x, y) != 0xffff00;
+        return other > 20;
+    }, 10000)) << "no pointer after the session was started again";
     grabber->close();
     EXPECT_EQ(grabber->width(), 0);
 }

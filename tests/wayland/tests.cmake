@@ -3,7 +3,7 @@
 # (scripts/with-gnome-wayland), where they are checked through an XWayland
 # window.
 lumacro3_test_program(test_wayland wayland lumacro_platform_wayland lumacro_platform_x11_input
-  lumacro_platform_x11_screen X11::X11)
+  lumacro_platform_x11_screen X11::X11 PkgConfig::DBUS)
 add_test(NAME wayland.gnome_rig COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-gnome-wayland
   $<TARGET_FILE:test_wayland> --gtest_filter=GnomeRig*)
 set_tests_properties(wayland.gnome_rig PROPERTIES LABELS wayland TIMEOUT 120)

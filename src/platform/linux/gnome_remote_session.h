@@ -5,6 +5,7 @@
 #include "platform/gnome_remote.h"
 #include "platform/linux/dbus_call.h"
 
+#include <atomic>
 #include <string>
 
 namespace platform {
@@ -13,8 +14,18 @@ class GnomeRemoteSession {
 public:
     ~GnomeRemoteSession();
     bool start();
+    // True when the session runs; after mutter closed it (the teacher
+    // stopped the sharing in GNOME's top bar, mutter restarted) a new one is
+    // started, at most every two seconds.
+    bool ensureStarted();
+    // Ends the session as mutter does when the teacher stops the sharing.
+    void stop();
 
-    uint32_t nodeId() const { return nodeId_; }
+    // The PipeWire node of the current stream (a new one after a restart).
+    uint32_t nodeId() const { return nodeId_.load(); }
+    // Counts the starts: a stream made for an earlier one is gone. Reads
+    // first, without waiting, whether mutter closed the session (then 0).
+    uint64_t generation();
 
     // Input, sent without waiting for replies. Coordinates are stream pixels.
     void pointerAbsolute(double x, double y);
@@ -25,14 +36,21 @@ public:
 
 private:
     DBusMessage* sessionCall(const char* method);
+    bool startLocked();
+    bool ensureStartedLocked();
+    // Reads, without waiting, whether mutter closed the session.
+    void pollClosedLocked();
     bool waitForNode(int timeoutMs);
 
     DBusLink bus_;
     std::string remotePath_;
     std::string castPath_;
     std::string streamPath_;
-    uint32_t nodeId_ = 0;
+    std::string closedMatch_;
+    std::atomic<uint32_t> nodeId_{0};
     bool started_ = false;
+    uint64_t generation_ = 0;
+    int64_t lastAttemptMs_ = 0;
 };
 
 }  // namespace platform

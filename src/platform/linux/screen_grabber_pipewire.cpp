@@ -16,6 +16,7 @@
 #include <spa/utils/result.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -38,7 +39,8 @@ public:
 
     bool open() override {
         close();
-        if (!session_) return false;
+        if (!session_ || !session_->ensureStarted()) return false;
+        streamGeneration_ = session_->generation();
         initPipeWire();
         loop_ = pw_thread_loop_new("lumacro-screencast", nullptr);
         if (!loop_) return false;
@@ -77,6 +79,7 @@ public:
     int height() override { return height_; }
 
     bool capture(bool drawCursor) override {
+        if (streamLost_.load() || session_->generation() != streamGeneration_) reconnect();
         std::lock_guard<std::mutex> lock(mutex_);
         if (width_ == 0 || frameSerial_ == 0) return false;
         // The picture is copied again when the frame, the cursor or the wish
@@ -107,6 +110,7 @@ public:
 
     void close() override {
         if (loop_) pw_thread_loop_stop(loop_);
+        streamLost_ = false;
         if (stream_) {
             spa_hook_remove(&streamListener_);
             pw_stream_destroy(stream_);
@@ -141,6 +145,34 @@ private:
             LOGOUT("PipeWire: cannot connect to the daemon");
             return false;
         }
+        return createStream();
+    }
+
+    // When mutter ended the stream (its session closed), a new session and
+    // stream are asked for, at most every two seconds; the picture keeps the
+    // last frame meanwhile. Called on the capture thread, not holding mutex_
+    // (PipeWire's thread takes it while holding the loop lock).
+    void reconnect() {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastRetry_ < std::chrono::seconds(2)) return;
+        lastRetry_ = now;
+        pw_thread_loop_lock(loop_);
+        if (stream_) {
+            spa_hook_remove(&streamListener_);
+            pw_stream_destroy(stream_);
+            stream_ = nullptr;
+        }
+        pw_thread_loop_unlock(loop_);
+        if (!session_->ensureStarted()) return;
+        streamGeneration_ = session_->generation();
+        pw_thread_loop_lock(loop_);
+        streamLost_ = false;
+        if (!createStream()) streamLost_ = true;
+        pw_thread_loop_unlock(loop_);
+        LOGOUT("PipeWire: screencast stream connected again (node %u)", session_->nodeId());
+    }
+
+    bool createStream() {
         stream_ = pw_stream_new(core_, "lumacro-screen",
                                 pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                                                   PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -149,6 +181,7 @@ private:
             pw_stream_events e{};
             e.version = PW_VERSION_STREAM_EVENTS;
             e.param_changed = &PipeWireScreenGrabber::onParamChanged;
+            e.state_changed = &PipeWireScreenGrabber::onStateChanged;
             e.process = &PipeWireScreenGrabber::onProcess;
             return e;
         }();
@@ -173,6 +206,16 @@ private:
             return false;
         }
         return true;
+    }
+
+    static void onStateChanged(void* data, pw_stream_state old, pw_stream_state state, const char* error) {
+        auto* self = static_cast<PipeWireScreenGrabber*>(data);
+        // A stream that was running and stopped, or failed: mutter ended it.
+        if (state == PW_STREAM_STATE_ERROR ||
+            (state == PW_STREAM_STATE_UNCONNECTED && old != PW_STREAM_STATE_UNCONNECTED)) {
+            if (!self->streamLost_.exchange(true))
+                LOGOUT("PipeWire: screencast stream ended (%s)", error ? error : "unconnected");
+        }
     }
 
     static void onParamChanged(void* data, uint32_t id, const spa_pod* param) {
@@ -293,6 +336,9 @@ private:
     pw_core* core_ = nullptr;
     pw_stream* stream_ = nullptr;
     spa_hook streamListener_{};
+    std::atomic<bool> streamLost_{false};
+    uint64_t streamGeneration_ = 0;  // the session start the stream belongs to
+    std::chrono::steady_clock::time_point lastRetry_{};
 
     std::mutex mutex_;
     std::condition_variable formatCv_;
