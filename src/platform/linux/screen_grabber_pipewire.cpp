@@ -79,7 +79,8 @@ public:
     int height() override { return height_; }
 
     bool capture(bool drawCursor) override {
-        if (streamLost_.load() || session_->generation() != streamGeneration_) reconnect();
+        // Only an open grabber (its picture fixed) looks after its stream.
+        if (loop_ && (streamLost_.load() || session_->generation() != streamGeneration_)) reconnect();
         std::lock_guard<std::mutex> lock(mutex_);
         if (width_ == 0 || frameSerial_ == 0) return false;
         // The picture is copied again when the frame, the cursor or the wish
