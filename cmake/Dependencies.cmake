@@ -44,3 +44,7 @@ set_target_properties(libyuv::libyuv PROPERTIES
   IMPORTED_LOCATION ${LIBYUV_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${LIBYUV_INCLUDE_DIR})
 find_package(Boost 1.74 REQUIRED COMPONENTS regex)
+
+# GNOME Wayland sessions: mutter's D-Bus APIs and PipeWire screencast streams.
+pkg_check_modules(DBUS REQUIRED IMPORTED_TARGET dbus-1)
+pkg_check_modules(PIPEWIRE REQUIRED IMPORTED_TARGET libpipewire-0.3)

@@ -369,3 +369,29 @@ TEST_F(SetWndTest, Screenshots) {
     }
     support::loadLanguage("");
 }
+
+TEST_F(SetWndTest, AboutPageShowsTheDesktopSessionWhenKnown) {
+    const auto sessionLabels = [](SetWnd& w) {
+        auto* about = w.page<SetAboutWnd>();
+        int found = 0;
+        for (QLabel* l : about->findChildren<QLabel*>()) found += l->text() == "GNOME Wayland";
+        return found;
+    };
+    // LUMACRO3_ABOUT_SHOT=FILE saves the page to look at (LUMACRO3_ABOUT_EN=1: in English).
+    if (std::getenv("LUMACRO3_ABOUT_EN")) support::loadLanguage(LUMACRO3_SOURCE_DIR "/data/language/Lumacro3.en-US.xml");
+    SettingsDeps d = deps();
+    d.desktopSession = "GNOME Wayland";
+    {
+        SetWnd w(d);
+        EXPECT_EQ(sessionLabels(w), 1);
+        if (const char* shot = std::getenv("LUMACRO3_ABOUT_SHOT")) {
+            w.show();
+            w.showPage(99);
+            QApplication::processEvents();
+            w.grab().save(shot);
+        }
+    }
+    d.desktopSession.clear();
+    SetWnd w(d);
+    EXPECT_EQ(sessionLabels(w), 0);
+}

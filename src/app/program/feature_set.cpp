@@ -1,5 +1,6 @@
 #include "app/program/feature_set.h"
 
+#include "app/program/desktop_backends.h"
 #include "app/program/gated_record_control.h"
 #include "app/program/screenshot_saver.h"
 #include "camera/camera_engine.h"
@@ -61,7 +62,7 @@ tools::ToolsLink classroomToolsLink(net::SessionServer* server, core::Settings* 
         link.controllerHeight = [server] { return server->controllerHeight(); };
     }
     link.screenshot = [] {
-        auto grabber = platform::makeX11ScreenGrabber();
+        auto grabber = makeDesktopScreenGrabber();
         if (!grabber->open()) return QImage();
         QImage image(grabber->width(), grabber->height(), QImage::Format_RGB32);
         const bool ok = grabber->grab(image.bits(), static_cast<int>(image.bytesPerLine()), false);
@@ -183,9 +184,9 @@ void FeatureSet::start() {
     ui::CommandContext& context = *i.deps.context;
 
     // Screen capture, encoder and the live stream to phones.
-    i.cursorControl = platform::makeX11CursorControl();
+    i.cursorControl = makeDesktopCursorControl();
     i.capture = std::make_unique<capture::ScreenCaptureService>(
-        platform::makeX11ScreenGrabber(), i.cursorControl.get(), i.deps.threadPool);
+        makeDesktopScreenGrabber(), i.cursorControl.get(), i.deps.threadPool);
     i.screenInfo = platform::makeSystemScreenInfo();
     i.encoder = std::make_unique<stream::ScreenEncodeService>(*i.deps.settings, *i.capture,
                                                               *i.screenInfo, i.deps.productId);
@@ -216,7 +217,7 @@ void FeatureSet::start() {
     }
 
     // Remote input, text paste, volume and the presentation cursor.
-    i.injector = platform::makeXTestInjector();
+    i.injector = makeDesktopInputInjector();
     i.volume = platform::makePulseVolumeControl();
     i.clipboard = std::make_unique<input::QtClipboardWriter>();
     context.features.screenshot = &i.screenshot;

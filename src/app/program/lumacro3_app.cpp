@@ -10,6 +10,7 @@
 #include "app/process_lookup.h"
 #include "app/product_descriptor.h"
 #include "app/program/command_line.h"
+#include "app/program/desktop_backends.h"
 #include "app/program/feature_set.h"
 #include "app/program/hub_link.h"
 #include "app/program/hub_socket_server.h"
@@ -188,6 +189,7 @@ void Lumacro3App::startUp() {
     static int qtArgc = 1;
     static char qtName[] = "lumacro3";
     static char* qtArgv[] = {qtName, nullptr};
+    prepareDesktopSession();
     s.qapp = std::make_unique<QApplication>(qtArgc, qtArgv);
     QApplication::setQuitOnLastWindowClosed(false);
     watchTerminationSignals();
@@ -490,6 +492,7 @@ void Lumacro3App::createSettingsWindow() {
     std::error_code ec;
     deps.currentDir = std::filesystem::current_path(ec).string();
     deps.uiScale = s.uiScale;
+    deps.desktopSession = desktopSessionName();
     const std::string programDir = s.programDir;
     // The helper starts the program again once this one has ended.
     deps.restartProgram = [&s, programDir] {

@@ -1,5 +1,6 @@
 #include "app/program/screenshot_saver.h"
 
+#include "app/program/desktop_backends.h"
 #include "platform/screen_grabber.h"
 #include "support/files.h"
 #include "support/logger.h"
@@ -10,7 +11,7 @@ namespace app {
 
 bool JpegScreenshotSaver::saveJpeg(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto grabber = platform::makeX11ScreenGrabber();
+    auto grabber = makeDesktopScreenGrabber();
     if (!grabber || !grabber->open()) {
         LOGOUT("screenshot: no display to capture");
         return false;

@@ -40,6 +40,10 @@ SetAboutWnd::SetAboutWnd(SettingsDeps& deps, SetWnd* window) : SettingsPage(deps
     grid->addWidget(label("版本："), 0, 0);
     grid->addWidget(versionLabel, 0, 1);
     grid->addWidget(updateLink, 0, 2);
+    if (!deps_.desktopSession.empty()) {
+        grid->addWidget(label("桌面会话："), 1, 0);
+        grid->addWidget(new QLabel(q(deps_.desktopSession), this), 1, 1);
+    }
     grid->setColumnStretch(3, 1);
 
     page->addWidget(productLabel);

@@ -57,6 +57,8 @@ struct SettingsDeps {
     // The folder the program was started in (the shared installer is found there).
     std::string currentDir;
     float uiScale = 1.0f;
+    // The kind of desktop session ("X11", "GNOME Wayland", ...), for the about page.
+    std::string desktopSession;
 
     // Restarts the program through the process helper and ends this one
     // (any thread).

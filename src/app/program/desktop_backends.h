@@ -1,0 +1,31 @@
+// The capture and input backends for the desktop session the program runs
+// in: the X server's in X11 sessions, mutter's ScreenCast (PipeWire) and
+// RemoteDesktop in GNOME Wayland sessions.
+#pragma once
+
+#include "platform/cursor_control.h"
+#include "platform/desktop_session.h"
+#include "platform/input_injector.h"
+#include "platform/screen_grabber.h"
+
+#include <memory>
+
+namespace app {
+
+// Detects the session (once, logged) and, in a Wayland session, has the
+// program's own windows go through XWayland, where stay-on-top and window
+// positions work. Call before the QApplication is made.
+platform::SessionKind prepareDesktopSession();
+
+// The session as detected, and the text the about page shows for it.
+platform::SessionKind desktopSession();
+const char* desktopSessionName();
+
+// Backends for the session. In a GNOME Wayland session they share one
+// mutter remote-desktop session, opened at the first call; when it cannot
+// be opened the X11 backends are used (through XWayland they see little).
+std::unique_ptr<platform::ScreenGrabber> makeDesktopScreenGrabber();
+std::unique_ptr<platform::CursorControl> makeDesktopCursorControl();
+std::unique_ptr<platform::InputInjector> makeDesktopInputInjector();
+
+}  // namespace app

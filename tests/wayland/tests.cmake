@@ -1,0 +1,13 @@
+# GNOME Wayland backends: session detection and the key table anywhere; the
+# PipeWire grabber and the mutter injector inside a headless GNOME session
+# (scripts/with-gnome-wayland), where they are checked through an XWayland
+# window.
+lumacro3_test_program(test_wayland wayland lumacro_platform_wayland lumacro_platform_x11_input
+  lumacro_platform_x11_screen X11::X11 PkgConfig::DBUS)
+add_test(NAME wayland.gnome_rig COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-gnome-wayland
+  $<TARGET_FILE:test_wayland> --gtest_filter=GnomeRig*)
+set_tests_properties(wayland.gnome_rig PROPERTIES LABELS wayland TIMEOUT 120)
+# The whole program in the headless GNOME session: live stream colours and
+# phone input reaching a Wayland client.
+add_test(NAME wayland.program_check COMMAND ${CMAKE_SOURCE_DIR}/scripts/wayland-check)
+set_tests_properties(wayland.program_check PROPERTIES LABELS wayland TIMEOUT 180)
