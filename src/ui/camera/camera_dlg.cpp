@@ -122,7 +122,8 @@ void CameraDlg::createRenderer() {
         sdlFailed_ = true;  // not tried again for every frame
         return;
     }
-    renderer_ = SDL_CreateRenderer(sdlWindow_, 0, SDL_RENDERER_ACCELERATED);
+    // -1: the first accelerated driver, or the one SDL_RENDER_DRIVER names.
+    renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_ACCELERATED);
     if (!renderer_) renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_SOFTWARE);
     if (!renderer_) {
         LOGOUT("camera window: no SDL renderer: %s", SDL_GetError());

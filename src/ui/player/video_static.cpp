@@ -121,7 +121,8 @@ bool CVideoStatic::ensureRenderer() {
     }
     const char* forced = std::getenv("LUMACRO3_SDL_RENDERER");
     if (!(forced && std::strcmp(forced, "software") == 0))
-        renderer_ = SDL_CreateRenderer(sdlWindow_, 0, SDL_RENDERER_ACCELERATED);
+        // -1: the first accelerated driver, or the one SDL_RENDER_DRIVER names.
+        renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_ACCELERATED);
     if (!renderer_) renderer_ = SDL_CreateRenderer(sdlWindow_, -1, SDL_RENDERER_SOFTWARE);
     if (!renderer_) {
         LOGOUT("SDL renderer not made: %s", SDL_GetError());
