@@ -21,19 +21,7 @@ namespace {
 // A class name from the network as a log line may show it: control bytes
 // escaped, long names cut.
 std::string printableName(const std::string& name) {
-    constexpr size_t kMax = 120;
-    std::string out;
-    for (unsigned char c : name.substr(0, kMax)) {
-        if (c < 0x20 || c == 0x7f) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            out += escaped;
-        } else {
-            out.push_back(char(c));
-        }
-    }
-    if (name.size() > kMax) out += "...";
-    return out;
+    return support::printableText(name, 120);
 }
 
 }  // namespace

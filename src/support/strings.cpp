@@ -1,5 +1,7 @@
 #include "support/strings.h"
 
+#include <cstdio>
+
 #include <arpa/inet.h>
 
 namespace support {
@@ -240,6 +242,21 @@ bool isValidUtf8(std::string_view text) {
         pos += len;
     }
     return true;
+}
+
+std::string printableText(std::string_view text, size_t maxBytes) {
+    std::string out;
+    for (unsigned char c : text.substr(0, maxBytes)) {
+        if (c < 0x20 || c == 0x7f) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    if (text.size() > maxBytes) out += "...";
+    return out;
 }
 
 }  // namespace support

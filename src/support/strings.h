@@ -19,6 +19,9 @@ char int2char(int value);  // hex digit of 0..15 ('0'-'9', 'a'-'f'); '?' otherwi
 std::vector<std::string> strSplit(std::string_view text, std::string_view separator);
 std::string strReplace(std::string_view text, std::string_view from, std::string_view to);
 std::string toLower(std::string_view text);  // ASCII only
+// Text from the network as a log line may show it: control bytes escaped as
+// \xNN, cut after `maxBytes` with "..." added.
+std::string printableText(std::string_view text, size_t maxBytes);
 bool startsWithNoCase(std::string_view text, std::string_view prefix);  // ASCII case
 
 // Dotted text of an IPv4 address in network byte order, and the reverse

@@ -90,3 +90,10 @@ TEST(Strings, InvalidIpTextGivesZero) {
         EXPECT_EQ(string2ip(bad), 0u) << bad;
     }
 }
+
+TEST(Strings, PrintableTextEscapesControlBytesAndCuts) {
+    EXPECT_EQ(printableText(std::string("Msg\nA\x7f\0B", 8), 100), "Msg\\x0aA\\x7f\\x00B");
+    EXPECT_EQ(printableText("abcdef", 3), "abc...");
+    EXPECT_EQ(printableText("abc", 3), "abc");
+    EXPECT_EQ(printableText("", 3), "");
+}

@@ -267,20 +267,7 @@ const Json::Value& arrayField(const Json::Value& message, const char* name) {
 }
 
 std::string printable(std::string_view text) {
-    constexpr size_t kMax = 200;
-    std::string out;
-    for (unsigned char c : text.substr(0, kMax)) {
-        if (c < 0x20 || c == 0x7f) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            out += escaped;
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    if (text.size() > kMax)
-        out += "...";
-    return out;
+    return support::printableText(text, 200);
 }
 
 int64_t packSigned16(int high, int low) {
