@@ -7,6 +7,7 @@
 #include "common/eventually.h"
 #include "common/loopback.h"
 #include "common/recording_hub.h"
+#include "common/qt_loop.h"
 #include "core/phone_access.h"
 #include "core/settings.h"
 #include "input/remote_input.h"
@@ -41,24 +42,12 @@ namespace access_test {
 
 using namespace std::chrono_literals;
 
-inline QApplication& qtApp() {
-    static int argc = 1;
-    static char name[] = "test_access";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+inline QApplication& qtApp() { return testing_support::qtApp("test_access"); }
 
 // Runs the UI loop until `done` holds or `ms` passed.
 template <typename Pred>
 bool spinUntil(Pred done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return testing_support::spinUntil(done, ms);
 }
 
 // The program's log, from the moment the capture was made.

@@ -4,6 +4,7 @@
 
 #include "app/program/qt_main_hub.h"
 #include "common/loopback.h"
+#include "common/qt_loop.h"
 #include "core/settings.h"
 #include "net/session_server.h"
 #include "phone/phone_client.h"
@@ -22,24 +23,12 @@
 
 namespace hubtest {
 
-inline QApplication& qtApp() {
-    static int argc = 1;
-    static char name[] = "test_hub";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+inline QApplication& qtApp() { return testing_support::qtApp("test_hub"); }
 
 // Runs the UI loop until `done` holds or `ms` passed.
 template <typename Pred>
 bool spinUntil(Pred done, int ms = 3000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return testing_support::spinUntil(done, ms);
 }
 
 class FakeWindow : public ui::HubWindow {
