@@ -21,7 +21,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool waitFor(const std::function<bool()>& done, int ms = 5000) {
+// Generous: mutter renders in software and shares two cores with the other tests.
+bool waitFor(const std::function<bool()>& done, int ms = 20000) {
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
     while (Clock::now() < end) {
         if (done()) return true;

@@ -6,8 +6,9 @@ lumacro3_test_program(test_wayland wayland lumacro_platform_wayland lumacro_plat
   lumacro_platform_x11_screen X11::X11 PkgConfig::DBUS)
 add_test(NAME wayland.gnome_rig COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-gnome-wayland
   $<TARGET_FILE:test_wayland> --gtest_filter=GnomeRig*)
-set_tests_properties(wayland.gnome_rig PROPERTIES LABELS wayland TIMEOUT 120)
+# One headless GNOME session at a time: each renders the screen in software.
+set_tests_properties(wayland.gnome_rig PROPERTIES LABELS wayland TIMEOUT 180 RESOURCE_LOCK gnome_session)
 # The whole program in the headless GNOME session: live stream colours and
 # phone input reaching a Wayland client.
 add_test(NAME wayland.program_check COMMAND ${CMAKE_SOURCE_DIR}/scripts/wayland-check)
-set_tests_properties(wayland.program_check PROPERTIES LABELS wayland TIMEOUT 180)
+set_tests_properties(wayland.program_check PROPERTIES LABELS wayland TIMEOUT 180 RESOURCE_LOCK gnome_session)
