@@ -5,6 +5,7 @@
 
 #include "capture/screen_capture_service.h"
 #include "common/eventually.h"
+#include "common/log_capture.h"
 #include "common/loopback.h"
 #include "common/recording_hub.h"
 #include "common/qt_loop.h"
@@ -50,36 +51,7 @@ bool spinUntil(Pred done, int ms = 5000) {
     return testing_support::spinUntil(done, ms);
 }
 
-// The program's log, from the moment the capture was made.
-class LogCapture {
-public:
-    LogCapture() : start_(std::ifstream(path(), std::ios::ate).tellg()) {}
-    std::string text() const {
-        std::ifstream in(path());
-        in.seekg(start_);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    size_t count(const std::string& needle) const {
-        const std::string t = text();
-        size_t n = 0;
-        for (size_t at = t.find(needle); at != std::string::npos; at = t.find(needle, at + 1)) ++n;
-        return n;
-    }
-
-private:
-    static const std::string& path() {
-        static const std::string name = [] {
-            std::string p = "/tmp/test_access_" + std::to_string(::getpid()) + ".log";
-            support::setLogger(std::make_unique<support::Logger>(p, true));
-            std::atexit([] { std::remove(path().c_str()); });
-            return p;
-        }();
-        return name;
-    }
-    std::streamoff start_;
-};
+using testing_support::LogCapture;
 
 class RecordingClipboard : public input::ClipboardWriter {
 public:

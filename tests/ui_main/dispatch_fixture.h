@@ -2,6 +2,7 @@
 // mocks of the features, a log capture and a context wired to a RecordingHub.
 #pragma once
 
+#include "common/log_capture.h"
 #include "common/recording_hub.h"
 #include "core/overlay_flags.h"
 #include "core/settings.h"
@@ -113,31 +114,7 @@ struct MockIntegration : core::Integration {
     MOCK_METHOD(void, postToWindow, (int64_t, uint32_t, int64_t, int64_t), (override));
 };
 
-// The log lines written while it lives. The program's logger writes to one
-// temporary file for the whole run.
-class LogCapture {
-public:
-    LogCapture() : start_(std::ifstream(path(), std::ios::ate).tellg()) {}
-    std::string text() const {
-        std::ifstream in(path());
-        in.seekg(start_);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-private:
-    static const std::string& path() {
-        static const std::string name = [] {
-            std::string p = "/tmp/test_dispatch_" + std::to_string(::getpid()) + ".log";
-            support::setLogger(std::make_unique<support::Logger>(p, true));
-            std::atexit([] { std::remove(path().c_str()); });
-            return p;
-        }();
-        return name;
-    }
-    std::streamoff start_;
-};
+using testing_support::LogCapture;
 
 inline int64_t gFakeNow = 0;
 inline int64_t fakeNow() { return gFakeNow; }
