@@ -1,5 +1,6 @@
 #include "camera/camera_engine.h"
 #include "common/private_xvfb.h"
+#include "common/screen_image.h"
 #include "common/temp_dir.h"
 #include "core/settings.h"
 #include "core/window_messages.h"
@@ -83,23 +84,10 @@ public:
     }
 
     static bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < end) {
-            QApplication::processEvents(QEventLoop::AllEvents, 10);
-            if (done()) return true;
-            QThread::msleep(10);
-        }
-        return done();
+        return testing_support::waitWithEvents(done, ms);
     }
 
-    static QImage grab() {
-        auto grabber = platform::makeX11ScreenGrabber();
-        if (!grabber->open()) return {};
-        QImage image(grabber->width(), grabber->height(), QImage::Format_RGB32);
-        const bool ok = grabber->grab(image.bits(), int(image.bytesPerLine()), false);
-        grabber->close();
-        return ok ? image : QImage();
-    }
+    static QImage grab() { return testing_support::grabScreen(); }
 
 private:
     testing_support::PrivateXvfb xvfb_;

@@ -9,6 +9,7 @@
 #include "core/overlay_flags.h"
 #include "core/pointer_forward.h"
 #include "core/settings.h"
+#include "common/screen_image.h"
 #include "platform/screen_grabber.h"
 #include "tools/tools_link.h"
 
@@ -109,24 +110,11 @@ public:
 
     // Runs the event loop until `done` holds or 3 s passed.
     static bool waitUntil(const std::function<bool()>& done) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (std::chrono::steady_clock::now() < end) {
-            QApplication::processEvents(QEventLoop::AllEvents, 10);
-            if (done()) return true;
-            QThread::msleep(10);
-        }
-        return done();
+        return testing_support::waitWithEvents(done, 3000);
     }
 
     // The root window as the screen capture sees it.
-    static QImage grab() {
-        auto grabber = platform::makeX11ScreenGrabber();
-        if (!grabber->open()) return {};
-        QImage image(grabber->width(), grabber->height(), QImage::Format_RGB32);
-        const bool ok = grabber->grab(image.bits(), static_cast<int>(image.bytesPerLine()), false);
-        grabber->close();
-        return ok ? image : QImage();
-    }
+    static QImage grab() { return testing_support::grabScreen(); }
 
     // Waits until the captured screen satisfies `check`; returns the last grab.
     static QImage grabWhen(const std::function<bool(const QImage&)>& check) {
