@@ -101,8 +101,12 @@ TEST_F(GnomeRig, GrabberSeesTheScreenAndFollowsItsChanges) {
     EXPECT_EQ(grabber->width(), 1280);
     EXPECT_EQ(grabber->height(), 720);
     ASSERT_NE(grabber->picture(), nullptr);
+    // The stream sends a picture only when the screen changes: the window is
+    // painted again on every try, so a stream that started before the window
+    // showed still gets a picture of it.
     const auto shows = [&](unsigned rgb) {
         return waitFor([&] {
+            paint(rgb);
             return grabber->capture(false) && pixelAt(*grabber, 640, 360) == rgb &&
                    pixelAt(*grabber, 5, 5) == rgb && pixelAt(*grabber, 1274, 714) == rgb;
         });
