@@ -67,7 +67,9 @@ void OverlayWindow::cover() {
     show();
     raise();
     activateWindow();
-    flushDisplay();
+    // A round trip, not a flush: once the callers report the overlay shown,
+    // the phone's next pointer events must find it mapped, not the desktop.
+    syncDisplay();
     topTimer_.start();
 }
 

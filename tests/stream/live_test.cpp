@@ -272,6 +272,10 @@ TEST(SessionLive, KeyFramePicturesCarryTheFlagAndDropViewersEndsTheStream) {
     auto a = rig.phone("phone-a");
     rig.sendLive(*a, 1);
     rig.sendLive(*a, 1);
+    // Each request answers with its own MsgLiveOpen: once both came, neither
+    // can arrive after dropViewers() below and add the phone again.
+    ASSERT_TRUE(expectClass(*a, protocol::MsgLiveOpen));
+    ASSERT_TRUE(expectClass(*a, protocol::MsgLiveOpen));
     ReceivedFrame frame;
     bool key = false;
     for (int i = 0; i < 6 && !key; ++i) {
