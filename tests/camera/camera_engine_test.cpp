@@ -371,7 +371,9 @@ TEST(V4l2Cameras, ListsNodesAndRefusesWhatIsNotACamera) {
     auto system = platform::makeV4l2CameraSystem();
     for (const platform::CameraNode& node : system->nodes()) {
         EXPECT_EQ(node.id.rfind("/dev/video", 0), 0u) << node.id;
-        if (!node.canCapture) EXPECT_EQ(system->open(node.id), nullptr);
+        if (!node.canCapture) {
+            EXPECT_EQ(system->open(node.id), nullptr);
+        }
     }
     EXPECT_EQ(system->open("/dev/null"), nullptr);
     EXPECT_EQ(system->open("/nonexistent/video0"), nullptr);
