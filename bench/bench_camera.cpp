@@ -1,9 +1,11 @@
 // The PC camera window showing a 1080p 30 fps camera, against ffplay showing
 // the same video file in a window of the same size, in the same run and on
 // the same private Xvfb. The camera is a fake device that decodes the file
-// (as the demonstration camera does), so both sides decode the same frames;
-// the window then does what it does for a real camera: conversion to 24-bit
-// pixels, the flipped copy, conversion to BGRA and SDL drawing.
+// (as the demonstration camera does), so both sides decode the same frames.
+// The device hands over the decoder's planes as a V4L2 device hands over its
+// memory-mapped buffer; the window then does what it does for a real camera:
+// the engine's copy of the frame, the picture at the window's size in BGRA
+// and SDL drawing.
 //
 //   bench_camera [--seconds N] [--rounds N]     (default 10 s, 2 rounds)
 #include "bench_common.h"

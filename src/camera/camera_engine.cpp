@@ -88,12 +88,12 @@ struct CameraEngine::Device {
     int width = 0;
     int height = 0;
     std::atomic<bool> ready{false};
-    CameraConverter converter;  // stream thread once started
-
-    // The receiver: the latest frame, bottom-up, and its flags.
+    // The receiver: the latest frame as the device delivered it, and its
+    // flags. The stream thread fills the converter while frameReady is
+    // clear; readers convert from it under the mutex while it is set.
+    CameraConverter converter;
     std::mutex mutex;
     std::condition_variable event;
-    std::vector<uint8_t> frame;
     bool newFrame = false;
     bool frameReady = false;  // set when a frame arrives, cleared when it is taken
     bool sizeWarned = false;
@@ -108,7 +108,7 @@ struct CameraEngine::Device {
         pthread_setname_np(pthread_self(), "camera-stream");
         while (!stopping.load()) {
             const auto start = std::chrono::steady_clock::now();
-            if (camera->nextFrame(100, [this](const uint8_t* data, size_t length) { SampleCB(data, length); }))
+            if (camera->nextFrame(100, [this](const platform::CameraFrame& frame) { SampleCB(frame); }))
                 continue;
             // A device that fails at once (unplugged) is not asked again in a tight loop.
             if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(5))
@@ -116,17 +116,18 @@ struct CameraEngine::Device {
         }
     }
 
-    // One frame from the device.
-    void SampleCB(const uint8_t* data, size_t length) {
+    // One frame from the device. It is kept as delivered (the planes copied
+    // out of the device's buffer, or a compressed picture decoded); each
+    // reader converts it to what it asks for, once.
+    void SampleCB(const platform::CameraFrame& frame) {
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (frameReady) return;  // the previous frame was not taken: drop this one
         }
-        if (!length || length >= 0x10000000) return;
-        // Nobody reads the buffer until frameReady is set, so it is filled
-        // outside the lock.
-        const int stride = width * 3;
-        const ConvertResult result = converter.convert(data, length, frame.data(), -stride);
+        if (!frame.planes[0] && (!frame.length || frame.length >= 0x10000000)) return;
+        // Nobody reads the converter until frameReady is set, so it is
+        // filled outside the lock.
+        const ConvertResult result = converter.take(frame);
         if (result != ConvertResult::ok) {
             bool& warned = result == ConvertResult::wrongSize ? sizeWarned : decodeWarned;
             if (!warned) {
@@ -254,7 +255,6 @@ bool CameraEngine::setUp(Device& d, int index) {
                 platform::fourccText(format.pixelFormat).c_str(), set ? "" : " (device default)");
     d.width = format.width;
     d.height = format.height;
-    d.frame.assign(size_t(d.width) * size_t(d.height) * 3, 0);
     if (!d.converter.setUp(format.pixelFormat, d.width, d.height, format.bytesPerLine)) {
         std::printf("ERROR: Could not connect pins - RenderStream()\n");
         return false;
@@ -295,31 +295,36 @@ bool CameraEngine::hasNewFrame(int index) {
     return d->newFrame;
 }
 
-bool CameraEngine::GetPixels(int index, uint8_t* dst, bool swapRB, bool flip) {
+bool CameraEngine::takeFrame(int index, const std::function<bool(Device&)>& convert) {
     std::shared_ptr<Device> d = device(index);
-    if (!d || !d->ready.load() || !dst) return false;
+    if (!d || !d->ready.load()) return false;
     std::unique_lock<std::mutex> lock(d->mutex);
     if (!d->event.wait_for(lock, std::chrono::milliseconds(kFrameWaitMs),
                            [&] { return d->frameReady || !d->ready.load(); }) ||
         !d->frameReady)
         return false;
-    const size_t row = size_t(d->width) * 3;
-    for (int y = 0; y < d->height; ++y) {
-        const uint8_t* from = d->frame.data() + size_t(flip ? d->height - 1 - y : y) * row;
-        uint8_t* to = dst + size_t(y) * row;
-        if (!swapRB) {
-            std::memcpy(to, from, row);
-            continue;
-        }
-        for (size_t x = 0; x < row; x += 3) {
-            to[x] = from[x + 2];
-            to[x + 1] = from[x + 1];
-            to[x + 2] = from[x];
-        }
-    }
+    const bool ok = convert(*d);
+    // The frame is used up either way; the device may deliver the next.
     d->newFrame = false;
     d->frameReady = false;
-    return true;
+    return ok;
+}
+
+bool CameraEngine::GetPixels(int index, uint8_t* dst, bool swapRB, bool flip) {
+    if (!dst) return false;
+    return takeFrame(index, [&](Device& d) {
+        // The frame counts as bottom-up: unflipped, its last row comes first.
+        const int stride = d.width * 3;
+        return d.converter.toRgb24(dst, flip ? stride : -stride, swapRB);
+    });
+}
+
+bool CameraEngine::GetPicture(int index, uint8_t* dst, int width, int height, int stride) {
+    // A size the frame cannot give is refused before the frame is used up.
+    if (!dst || width < 1 || height < 1 || width > this->width(index) || height > this->height(index) ||
+        int64_t(stride) < int64_t(width) * 4)
+        return false;
+    return takeFrame(index, [&](Device& d) { return d.converter.toBgra(dst, width, height, stride); });
 }
 
 void CameraEngine::closeCamera(int index) {

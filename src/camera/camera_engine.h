@@ -1,8 +1,8 @@
 // The camera capture engine: lists the PC's video capture devices, sets one
-// up at the best size it offers for the requested 1920 x 1080, converts every
-// frame it delivers to 24-bit pixels (blue, green, red) and hands out the
-// latest one on request. Frames that come faster than they are taken are
-// dropped at the source, before any conversion.
+// up at the best size it offers for the requested 1920 x 1080 and hands out
+// its latest frame on request, as 24-bit pixels (blue, green, red) or as a
+// 32-bit picture at the size a window shows. Frames that come faster than
+// they are taken are dropped at the source, before any copy or conversion.
 //
 // Diagnostics go to standard output (printf), not to the program's log.
 #pragma once
@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -71,6 +72,12 @@ public:
     // bottom-up, as 24-bit bitmaps are: `flip` gives it top-down; `swapRB`
     // exchanges the first and third byte of every pixel. False when no frame came.
     bool GetPixels(int index, uint8_t* dst, bool swapRB, bool flip);
+    // The latest frame as a top-down picture of width x height (at least 1,
+    // no larger than the frame) 32-bit pixels (blue, green, red, opaque
+    // alpha), rows `stride` bytes apart, made straight from what the device
+    // delivered: the window's path, without the full-size 24-bit picture.
+    // Waits and takes the frame as GetPixels does.
+    bool GetPicture(int index, uint8_t* dst, int width, int height, int stride);
     // Stops the device; its record is replaced by a fresh, idle one.
     void closeCamera(int index);
 
@@ -78,6 +85,9 @@ private:
     struct Device;
     std::shared_ptr<Device> device(int index);
     bool setUp(Device& d, int index);
+    // Waits up to a second for a frame of the device, runs `convert` on it
+    // and marks it taken.
+    bool takeFrame(int index, const std::function<bool(Device&)>& convert);
 
     platform::CameraSystem& system_;
     std::mutex mutex_;

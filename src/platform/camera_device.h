@@ -77,6 +77,18 @@ inline bool operator==(const CameraFormat& a, const CameraFormat& b) {
     return a.pixelFormat == b.pixelFormat && a.width == b.width && a.height == b.height;
 }
 
+// One frame as a device hands it over, valid during the hand-over only.
+// Either one buffer in the set layout and size (as V4L2's memory-mapped
+// buffers are), or, for a raw layout a device keeps in separate planes, the
+// planes themselves (U before V, rows `lines[i]` bytes apart); then `data`
+// and `length` are unused.
+struct CameraFrame {
+    const uint8_t* data = nullptr;
+    size_t length = 0;
+    const uint8_t* planes[4] = {};
+    int lines[4] = {};
+};
+
 // One opened device. Calls come from one thread at a time: set-up on the
 // thread that opened it, frames on the engine's stream thread.
 class CameraDevice {
@@ -89,9 +101,9 @@ public:
     // was, when the device refuses it or would deliver anything else.
     virtual bool setFormat(const CameraFormat& format) = 0;
     virtual bool start() = 0;
-    // Waits up to `timeoutMs` for the next frame and hands its bytes to
-    // `sink` (valid during the call only). False on time-out or failure.
-    virtual bool nextFrame(int timeoutMs, const std::function<void(const uint8_t*, size_t)>& sink) = 0;
+    // Waits up to `timeoutMs` for the next frame and hands it to `sink`
+    // (valid during the call only). False on time-out or failure.
+    virtual bool nextFrame(int timeoutMs, const std::function<void(const CameraFrame&)>& sink) = 0;
     virtual void stop() = 0;
 };
 

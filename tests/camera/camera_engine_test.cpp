@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -44,6 +45,37 @@ std::string hex(uint32_t c) {
     return text;
 }
 
+// The window's path (GetPicture) against the GetPixels path on the same
+// pattern: at the frame's size every pixel matches the upright 24-bit
+// picture with opaque alpha; made smaller, the quadrants keep their colours.
+void expectPictureMatchesPixels(CameraEngine& engine, int w, int h, int tolerance, const std::string& what) {
+    std::vector<uint8_t> pixels(size_t(w) * h * 3), picture(size_t(w) * h * 4 + 64, 0x55);
+    ASSERT_TRUE(engine.GetPixels(0, pixels.data(), false, true));
+    ASSERT_TRUE(engine.GetPicture(0, picture.data(), w, h, w * 4));
+    int worst = 0;
+    size_t opaque = 0;
+    for (size_t i = 0; i < size_t(w) * h; ++i) {
+        for (int k = 0; k < 3; ++k) worst = std::max(worst, std::abs(int(pixels[i * 3 + k]) - int(picture[i * 4 + k])));
+        opaque += picture[i * 4 + 3] == 0xFF;
+    }
+    EXPECT_LE(worst, tolerance) << what;
+    EXPECT_EQ(opaque, size_t(w) * h) << what;
+    EXPECT_EQ(picture[size_t(w) * h * 4], 0x55) << what << ": wrote past the picture";
+
+    // Smaller, at an odd size, with padded rows.
+    const int tw = 201, th = 151, stride = tw * 4 + 12;
+    std::vector<uint8_t> small(size_t(stride) * th);
+    ASSERT_TRUE(engine.GetPicture(0, small.data(), tw, th, stride));
+    auto at = [&](int x, int y) {
+        const uint8_t* p = &small[size_t(y) * stride + size_t(x) * 4];
+        return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+    };
+    auto want = [&](int x, int y) { return rgbAt(pixels, w, x * w / tw, y * h / th); };
+    for (auto [x, y] : {std::pair{50, 37}, {150, 37}, {50, 112}, {150, 112}})
+        EXPECT_TRUE(near(at(x, y), want(x, y), tolerance + 4))
+            << what << " small at " << x << "," << y << ": " << hex(at(x, y)) << " want " << hex(want(x, y));
+}
+
 struct LayoutCase {
     const char* name;
     uint32_t layout;
@@ -76,6 +108,7 @@ TEST_P(EveryLayout, OpensAtFullHdAndDeliversThePatternUpright) {
     std::vector<uint8_t> picture(size_t(1920) * 1080 * 3);
     ASSERT_TRUE(engine.GetPixels(0, picture.data(), false, true));
     const int tol = c.tolerance;
+    expectPictureMatchesPixels(engine, 1920, 1080, 3, c.name);
     auto expect = [&](int x, int y, uint32_t want) {
         const uint32_t got = rgbAt(picture, 1920, x, y);
         EXPECT_TRUE(near(got, want, tol)) << c.name << " at " << x << "," << y << ": " << hex(got);
@@ -248,6 +281,12 @@ TEST(CameraEngine, NoFrameForASecondFailsAndUntakenFramesAreDropped) {
     // The busy camera kept sending while nobody took its frames.
     EXPECT_GT(busyState.frames.load(), 20);
     EXPECT_TRUE(engine.hasNewFrame(1));
+    // A picture size the frame cannot give is refused without using it up.
+    std::vector<uint8_t> bgra(321 * 241 * 4);
+    EXPECT_FALSE(engine.GetPicture(1, bgra.data(), 321, 240, 321 * 4));
+    EXPECT_FALSE(engine.GetPicture(1, bgra.data(), 320, 0, 320 * 4));
+    EXPECT_FALSE(engine.GetPicture(1, bgra.data(), 320, 240, 319 * 4));
+    EXPECT_TRUE(engine.hasNewFrame(1));
     EXPECT_TRUE(engine.GetPixels(1, picture.data(), false, true));
     // Taking frames as they come works on.
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(engine.GetPixels(1, picture.data(), false, true));
@@ -314,6 +353,11 @@ TEST(DemoCamera, PlaysAVideoFileAsACamera) {
         ASSERT_TRUE(engine.GetPixels(0, picture.data(), false, true)) << "frame " << i;
         EXPECT_TRUE(near(rgbAt(picture, 320, 160, 120), 0xFF0000, 12)) << hex(rgbAt(picture, 320, 160, 120));
     }
+    // The device hands over the decoder's planes; the window's picture is
+    // made from them.
+    std::vector<uint8_t> small(160 * 120 * 4);
+    ASSERT_TRUE(engine.GetPicture(0, small.data(), 160, 120, 160 * 4));
+    EXPECT_TRUE(near(uint32_t(small[6002]) << 16 | uint32_t(small[6001]) << 8 | small[6000], 0xFF0000, 12));
 
     EXPECT_EQ(platform::makeDemoCameraSystem(dir.path() + "/missing.mp4"), nullptr);
     const std::string sound = dir.path() + "/tone.wav";
@@ -327,7 +371,9 @@ TEST(V4l2Cameras, ListsNodesAndRefusesWhatIsNotACamera) {
     auto system = platform::makeV4l2CameraSystem();
     for (const platform::CameraNode& node : system->nodes()) {
         EXPECT_EQ(node.id.rfind("/dev/video", 0), 0u) << node.id;
-        if (!node.canCapture) EXPECT_EQ(system->open(node.id), nullptr);
+        if (!node.canCapture) {
+            EXPECT_EQ(system->open(node.id), nullptr);
+        }
     }
     EXPECT_EQ(system->open("/dev/null"), nullptr);
     EXPECT_EQ(system->open("/nonexistent/video0"), nullptr);

@@ -151,7 +151,7 @@ public:
         return true;
     }
 
-    bool nextFrame(int timeoutMs, const std::function<void(const uint8_t*, size_t)>& sink) override {
+    bool nextFrame(int timeoutMs, const std::function<void(const CameraFrame&)>& sink) override {
         state_->requests.fetch_add(1);
         if (!started_ || config_.broken) return false;
         const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -169,8 +169,9 @@ public:
             return false;
         }
         std::this_thread::sleep_until(due_);
-        if (!produce()) return false;
-        sink(out_.data(), outSize_);
+        CameraFrame frame;
+        if (!produce(frame)) return false;
+        sink(frame);
         state_->frames.fetch_add(1);
         return true;
     }
@@ -186,8 +187,10 @@ private:
         state_->format = format_;
     }
 
-    // Fills out_ with one frame in the set format.
-    bool produce() {
+    // One frame in the set format: the decoder's own planes when the file's
+    // pictures already are what the device delivers (as a real device hands
+    // over the buffer it filled), otherwise out_ filled with the frame.
+    bool produce(CameraFrame& frame) {
         const int w = format_.width, h = format_.height;
         const bool jpeg = format_.pixelFormat == pixel::MJPEG;
         const AVPixelFormat target = jpeg ? AV_PIX_FMT_YUVJ420P : avPixelFormat(format_.pixelFormat);
@@ -207,7 +210,7 @@ private:
             sh = f->height;
             sfmt = AVPixelFormat(f->format);
         } else {
-            if (outSize_ && !jpeg) return true;  // the pattern does not change
+            if (outSize_ && !jpeg) return handOut(frame);  // the pattern does not change
             drawPattern(w, h);
             srcData = patternData_;
             srcLines = patternLines_;
@@ -216,6 +219,13 @@ private:
             sfmt = AV_PIX_FMT_BGR24;
         }
 
+        if (sfmt == target && sw == w && sh == h && !jpeg && config_.padding == 0) {
+            for (int i = 0; i < 4; ++i) {
+                frame.planes[i] = srcData[i];
+                frame.lines[i] = srcLines[i];
+            }
+            return true;
+        }
         uint8_t* dst[4];
         int dstLines[4];
         const int bytesPerLine = format().bytesPerLine;
@@ -245,9 +255,15 @@ private:
         }
         if (!jpeg) {
             outSize_ = size_t(size);
-            return true;
+            return handOut(frame);
         }
-        return encodeJpeg(dst, dstLines, w, h);
+        return encodeJpeg(dst, dstLines, w, h) && handOut(frame);
+    }
+
+    bool handOut(CameraFrame& frame) {
+        frame.data = out_.data();
+        frame.length = outSize_;
+        return true;
     }
 
     bool encodeJpeg(uint8_t* const dst[4], const int dstLines[4], int w, int h) {

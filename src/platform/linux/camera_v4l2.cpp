@@ -136,7 +136,7 @@ public:
         return true;
     }
 
-    bool nextFrame(int timeoutMs, const std::function<void(const uint8_t*, size_t)>& sink) override {
+    bool nextFrame(int timeoutMs, const std::function<void(const CameraFrame&)>& sink) override {
         if (!streaming_) return false;
         pollfd p{fd_, POLLIN, 0};
         if (::poll(&p, 1, timeoutMs) <= 0 || !(p.revents & POLLIN)) return false;
@@ -147,7 +147,10 @@ public:
         bool ok = false;
         if (buf.index < buffers_.size() && !(buf.flags & V4L2_BUF_FLAG_ERROR)) {
             const size_t used = std::min<size_t>(buf.bytesused, buffers_[buf.index].length);
-            sink(static_cast<const uint8_t*>(buffers_[buf.index].start), used);
+            CameraFrame frame;
+            frame.data = static_cast<const uint8_t*>(buffers_[buf.index].start);
+            frame.length = used;
+            sink(frame);
             ok = true;
         }
         xioctl(fd_, VIDIOC_QBUF, &buf);

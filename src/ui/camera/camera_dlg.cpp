@@ -14,7 +14,6 @@
 
 #include <SDL2/SDL.h>
 #include <boost/regex.hpp>
-#include <libyuv/convert_argb.h>
 
 #include <algorithm>
 #include <chrono>
@@ -35,33 +34,6 @@ int64_t steadyMs() {
 }
 
 }  // namespace
-
-void shrinkToBgra(const uint8_t* src, int w, int h, uint8_t* dst, int tw, int th) {
-    // Each target pixel averages the 2 x 2 source pixels around its centre,
-    // as a linear stretch would: one read of a few pixels per target pixel
-    // instead of a pass over the whole frame.
-    // Left (top) one of the two source pixels either side of a target
-    // pixel's centre: floor((x + 0.5) * w / tw - 0.5).
-    auto first = [](int x, int from, int to) {
-        return std::clamp(int((int64_t(2 * x + 1) * from - to) / (2 * int64_t(to))), 0, std::max(0, from - 2));
-    };
-    std::vector<int> columns(static_cast<size_t>(tw));
-    for (int x = 0; x < tw; ++x) columns[size_t(x)] = first(x, w, tw) * 3;
-    const size_t stride = size_t(w) * 3;
-    const int dx = w > 1 ? 3 : 0;
-    for (int y = 0; y < th; ++y) {
-        const int sy = first(y, h, th);
-        const uint8_t* top = src + size_t(sy) * stride;
-        const uint8_t* bottom = h > 1 ? top + stride : top;
-        uint8_t* out = dst + size_t(y) * tw * 4;
-        for (int x = 0; x < tw; ++x, out += 4) {
-            const int c = columns[size_t(x)];
-            for (int k = 0; k < 3; ++k)
-                out[k] = uint8_t((top[c + k] + top[c + dx + k] + bottom[c + k] + bottom[c + dx + k] + 2) >> 2);
-            out[3] = 0xFF;
-        }
-    }
-}
 
 bool isVirtualCamera(const std::string& utf8Name) {
     static const boost::regex pattern("virtual|screen|corel|v-cam|pgm", boost::regex::perl);
@@ -227,32 +199,27 @@ void CameraDlg::stopThread() {
 void CameraDlg::captureLoop(int index) {
     pthread_setname_np(pthread_self(), "camera-capture");
     const int w = engine_.width(index), h = engine_.height(index);
-    std::vector<uint8_t> source(w > 0 && h > 0 ? size_t(w) * h * 3 : 0);
-    // The picture shown: the frame in BGRA, made no larger than the window
-    // (SDL would only shrink it again, after a far larger upload).
-    std::vector<uint8_t> picture;
-    int pw = 0, ph = 0;
-    while (!source.empty() && !stopCapture_.load()) {
-        if (!engine_.hasNewFrame(index)) {
+    // The picture shown, in BGRA and no larger than the window (SDL would
+    // only shrink it again, after a far larger upload), made by the engine
+    // straight from the device's frame. It is made in `back`, then swapped
+    // in under the mutex, so drawing never waits for a conversion.
+    std::vector<uint8_t> picture, back;
+    while (w > 0 && h > 0 && !stopCapture_.load()) {
+        // While the last picture waits to be drawn a newer one would only
+        // replace it unseen: the frame stays with the engine, which drops
+        // what the device sends meanwhile before copying it.
+        if (drawQueued_.load() || !engine_.hasNewFrame(index)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        if (!engine_.GetPixels(index, source.data(), false, true)) continue;
         const int tw = std::clamp(viewWidth_.load(), 1, w), th = std::clamp(viewHeight_.load(), 1, h);
+        back.resize(size_t(tw) * th * 4);
+        if (!engine_.GetPicture(index, back.data(), tw, th, tw * 4)) continue;
         std::lock_guard<std::mutex> lock(frameMutex_);
-        if (tw != pw || th != ph) {
-            pw = tw;
-            ph = th;
-            picture.assign(size_t(pw) * ph * 4, 0);
-            frame_ = picture.data();
-            frameWidth_ = pw;
-            frameHeight_ = ph;
-        }
-        // 24-bit pixels (blue, green, red) to 32-bit ones with opaque alpha.
-        if (pw == w && ph == h)
-            libyuv::RGB24ToARGB(source.data(), w * 3, picture.data(), w * 4, w, h);
-        else
-            shrinkToBgra(source.data(), w, h, picture.data(), pw, ph);
+        picture.swap(back);
+        frame_ = picture.data();
+        frameWidth_ = tw;
+        frameHeight_ = th;
         requestDraw();
     }
     engine_.closeCamera(index);

@@ -34,11 +34,6 @@ namespace ui {
 // True for names of virtual cameras (matched on the lower-cased name).
 bool isVirtualCamera(const std::string& utf8Name);
 
-// A top-down 24-bit picture (blue, green, red; w x h) made smaller (tw <= w,
-// th <= h) into 32-bit pixels with opaque alpha, each averaging the four
-// source pixels nearest its centre.
-void shrinkToBgra(const uint8_t* src, int w, int h, uint8_t* dst, int tw, int th);
-
 class CameraDlg : public QWidget, public CameraWindow {
 public:
     static constexpr int kMinWidth = 200;
