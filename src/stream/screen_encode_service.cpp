@@ -2,8 +2,8 @@
 
 #include "protocol/fields.h"
 #include "stream/frame_converter.h"
-#include "stream/h264_repeat.h"
 #include "support/clock.h"
+#include "support/h264_repeat.h"
 #include "support/logger.h"
 
 #include <algorithm>
@@ -256,7 +256,7 @@ void ScreenEncodeService::encoderThread() {
     int sinceKey = 0;
     // A picture that repeats the last one goes out as a picture of skipped
     // macroblocks instead of through libx264.
-    H264Repeater repeater;
+    support::H264Repeater repeater;
     // The picture in `frame` is the conversion of capture picture `converted`.
     uint64_t converted = 0;
     bool haveConverted = false;
@@ -332,7 +332,7 @@ void ScreenEncodeService::encoderThread() {
                         if (packet->size > 0) {
                             const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
                             sinceKey = key ? 0 : sinceKey + 1;
-                            const H264Repeater::Bytes out = repeater.pass(packet->data, packet->size);
+                            const support::H264Repeater::Bytes out = repeater.pass(packet->data, packet->size);
                             pictures_.fetch_add(1);
                             deliver(kEncodedPicture, out.data, out.size, key ? 1 : 0);
                         }

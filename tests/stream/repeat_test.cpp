@@ -5,7 +5,7 @@
 #include "stream/stream_rig.h"
 
 #include "common/run_command.h"
-#include "stream/h264_repeat.h"
+#include "support/h264_repeat.h"
 
 #include <cstdio>
 #include <fstream>
@@ -125,7 +125,7 @@ struct Step {
 // picture for picture to the first with every repeat a copy.
 void checkStream(X264& x264, const std::vector<Step>& steps, const char* name) {
     ASSERT_TRUE(x264.ok);
-    stream::H264Repeater repeater;
+    support::H264Repeater repeater;
     std::vector<uint8_t> plain, withRepeats;
     std::vector<int> realIndex;  // for each picture of withRepeats: the real picture it shows
     int reals = 0;
@@ -134,7 +134,7 @@ void checkStream(X264& x264, const std::vector<Step>& steps, const char* name) {
             const std::vector<uint8_t> bytes = x264.encode(step.picture, step.key);
             ASSERT_FALSE(bytes.empty());
             plain.insert(plain.end(), bytes.begin(), bytes.end());
-            const stream::H264Repeater::Bytes out = repeater.pass(bytes.data(), int(bytes.size()));
+            const support::H264Repeater::Bytes out = repeater.pass(bytes.data(), int(bytes.size()));
             withRepeats.insert(withRepeats.end(), out.data, out.data + out.size);
             realIndex.push_back(reals++);
         } else {
@@ -186,6 +186,12 @@ TEST(H264Repeat, RepeatsDecodeToThePictureBeforeAndChangesAfterThemDecodeRight) 
         X264 recorder(200, 120, "ultrafast", 400);
         checkStream(recorder, steps, "cavlc");
     }
+    {
+        // The live stream's size at the default quality: thousands of
+        // macroblocks in one arithmetic-coded slice.
+        X264 full(1366, 768, "veryfast", 400);
+        checkStream(full, {{0, 0, false}, {-1, 3, false}, {1, 0, false}, {-1, 2, false}}, "full");
+    }
 }
 
 // frame_num has a few bits only: a still period longer than its range wraps
@@ -200,18 +206,18 @@ TEST(H264Repeat, LongStillPeriodWrapsTheFrameNumber) {
 // With more than one reference frame, a repeat would shift which picture the
 // encoder's reference indices mean: such a stream gets no repeats.
 TEST(H264Repeat, NoRepeatsWhereTheyWouldNotBeExact) {
-    stream::H264Repeater repeater;
+    support::H264Repeater repeater;
     X264 many(64, 48, "veryfast", 100, "ref=3");
     ASSERT_TRUE(many.ok);
     const std::vector<uint8_t> first = many.encode(0);
     repeater.pass(first.data(), int(first.size()));
     EXPECT_FALSE(repeater.canRepeat());
     // Before any picture there is nothing to repeat.
-    stream::H264Repeater fresh;
+    support::H264Repeater fresh;
     EXPECT_FALSE(fresh.canRepeat());
     // Bytes that are no stream at all are passed on and change nothing.
     const uint8_t junk[] = {0, 0, 1, 0x67, 0xff, 0xff, 0, 0, 1, 0x68, 0xff, 0, 0, 1, 0x41, 0x9a};
-    const stream::H264Repeater::Bytes out = fresh.pass(junk, int(sizeof junk));
+    const support::H264Repeater::Bytes out = fresh.pass(junk, int(sizeof junk));
     EXPECT_EQ(out.data, junk);
     EXPECT_FALSE(fresh.canRepeat());
 }

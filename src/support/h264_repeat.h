@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace stream {
+namespace support {
 
 class H264Repeater {
 public:
@@ -87,4 +87,4 @@ private:
     std::vector<uint8_t> rbsp_;
 };
 
-}  // namespace stream
+}  // namespace support

@@ -1,10 +1,10 @@
-#include "stream/h264_repeat.h"
+#include "support/h264_repeat.h"
 
 #include "support/logger.h"
 
 #include <algorithm>
 
-namespace stream {
+namespace support {
 
 namespace {
 
@@ -480,4 +480,4 @@ const std::vector<uint8_t>& H264Repeater::repeat() {
     return picture_;
 }
 
-}  // namespace stream
+}  // namespace support
