@@ -17,6 +17,7 @@
 //            and of the same repeat made without libx264.
 //
 // Usage: bench_stream [pipeline|cases|latency|repeat] [--seconds N] [--changes N] [--quick]
+//                     [--only still|moving]   (cases)
 #include "bench_stream_common.h"
 
 #include "capture/screen_capture_service.h"
@@ -185,10 +186,12 @@ std::unique_ptr<testing_support::ColourWindow> stillPicture() {
     return std::make_unique<testing_support::ColourWindow>(0, 0, kW, kH, fills);
 }
 
-void cases(const testing_support::PrivateXvfb& xvfb, int seconds) {
+// `only`: "still" or "moving" runs that case alone (for perf), else both.
+void cases(const testing_support::PrivateXvfb& xvfb, int seconds, const std::string& only) {
     std::printf("cases: defaults (FRAME_RATE 20, QUALITY 1, 1366x768, crf 35), 5 viewers, %d s each\n",
                 seconds);
     for (bool moving : {false, true}) {
+        if ((only == "still" && moving) || (only == "moving" && !moving)) continue;
         std::unique_ptr<testing_support::ColourWindow> still;
         std::unique_ptr<PatternDrawer> drawer;
         if (moving)
@@ -473,7 +476,10 @@ int main(int argc, char** argv) {
     testing_support::PrivateXvfb xvfb(kW, kH);
     if (!xvfb.ok()) fail("Xvfb did not start");
     if (mode == "all" || mode == "pipeline") pipeline(xvfb, seconds);
-    if (mode == "all" || mode == "cases") cases(xvfb, seconds);
+    std::string only;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--only") only = argv[i + 1];
+    if (mode == "all" || mode == "cases") cases(xvfb, seconds, only);
     if (mode == "all" || mode == "latency") {
         latency(xvfb, changes, false);
         latency(xvfb, changes, true);
