@@ -13,9 +13,11 @@
 //            on a moving background, against the same measurement of the
 //            ffmpeg CLI's stream.
 //  repeat:   libx264 at the encoder's settings, 1366x768: the cost of a
-//            picture that repeats the last one against a changed picture.
+//            picture that repeats the last one against a changed picture,
+//            and of the same repeat made without libx264.
 //
 // Usage: bench_stream [pipeline|cases|latency|repeat] [--seconds N] [--changes N] [--quick]
+//                     [--only still|moving]   (cases)
 #include "bench_stream_common.h"
 
 #include "capture/screen_capture_service.h"
@@ -27,6 +29,7 @@
 #include "stream/frame_converter.h"
 #include "stream/live_service.h"
 #include "stream/screen_encode_service.h"
+#include "support/h264_repeat.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -103,7 +106,7 @@ struct Reader {
 struct PipelineFigures {
     double cpuPerMin = 0;  // CPU seconds per minute, the viewers' reading left out
     size_t received = 0;   // bytes the 5 viewers received
-    uint64_t grabs = 0, conversions = 0, pictures = 0;
+    uint64_t grabs = 0, conversions = 0, pictures = 0, repeats = 0;
 };
 
 // Runs our pipeline with 5 viewers for `seconds`.
@@ -117,7 +120,7 @@ PipelineFigures measureOurs(int quality, bool trackChanges, int seconds) {
     double readers0 = 0, readers1 = 0;
     for (auto& r : readers) readers0 += r->cpu();
     const uint64_t grabs0 = p.capture.grabCount(), conv0 = p.encoder.conversions(),
-                   pics0 = p.encoder.picturesEncoded();
+                   pics0 = p.encoder.picturesEncoded(), repeats0 = p.encoder.repeats();
     const double cpu0 = processCpuSeconds();
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
@@ -127,6 +130,7 @@ PipelineFigures measureOurs(int quality, bool trackChanges, int seconds) {
     f.grabs = p.capture.grabCount() - grabs0;
     f.conversions = p.encoder.conversions() - conv0;
     f.pictures = p.encoder.picturesEncoded() - pics0;
+    f.repeats = p.encoder.repeats() - repeats0;
     f.cpuPerMin = ((cpu1 - cpu0) - (readers1 - readers0)) * 60 / wall;
     for (auto& r : readers) f.received += r->bytes.load();
     readers.clear();
@@ -182,10 +186,12 @@ std::unique_ptr<testing_support::ColourWindow> stillPicture() {
     return std::make_unique<testing_support::ColourWindow>(0, 0, kW, kH, fills);
 }
 
-void cases(const testing_support::PrivateXvfb& xvfb, int seconds) {
+// `only`: "still" or "moving" runs that case alone (for perf), else both.
+void cases(const testing_support::PrivateXvfb& xvfb, int seconds, const std::string& only) {
     std::printf("cases: defaults (FRAME_RATE 20, QUALITY 1, 1366x768, crf 35), 5 viewers, %d s each\n",
                 seconds);
     for (bool moving : {false, true}) {
+        if ((only == "still" && moving) || (only == "moving" && !moving)) continue;
         std::unique_ptr<testing_support::ColourWindow> still;
         std::unique_ptr<PatternDrawer> drawer;
         if (moving)
@@ -198,17 +204,19 @@ void cases(const testing_support::PrivateXvfb& xvfb, int seconds) {
         const double ref = measureFfmpeg(xvfb, 1, seconds);
         const char* name = moving ? "moving" : "still";
         std::printf("  %-6s ours, damage tracking: %6.2f CPU s/min, ratio %.3f "
-                    "(grabs %llu, conversions %llu, pictures %llu, %zu bytes)\n",
+                    "(grabs %llu, conversions %llu, pictures %llu, repeats %llu, %zu bytes)\n",
                     name, ours.cpuPerMin, ours.cpuPerMin / ref,
                     static_cast<unsigned long long>(ours.grabs),
                     static_cast<unsigned long long>(ours.conversions),
-                    static_cast<unsigned long long>(ours.pictures), ours.received);
+                    static_cast<unsigned long long>(ours.pictures),
+                    static_cast<unsigned long long>(ours.repeats), ours.received);
         std::printf("  %-6s ours, whole grabs:     %6.2f CPU s/min, ratio %.3f "
-                    "(grabs %llu, conversions %llu, pictures %llu, %zu bytes)\n",
+                    "(grabs %llu, conversions %llu, pictures %llu, repeats %llu, %zu bytes)\n",
                     name, whole.cpuPerMin, whole.cpuPerMin / ref,
                     static_cast<unsigned long long>(whole.grabs),
                     static_cast<unsigned long long>(whole.conversions),
-                    static_cast<unsigned long long>(whole.pictures), whole.received);
+                    static_cast<unsigned long long>(whole.pictures),
+                    static_cast<unsigned long long>(whole.repeats), whole.received);
         std::printf("  %-6s ffmpeg x11grab+libx264: %6.2f CPU s/min\n", name, ref);
     }
 }
@@ -421,6 +429,7 @@ void repeat(int pictures) {
         paint(0);
         bytes = 0;
         double cpu = 0;
+        support::H264Repeater repeater;
         for (int i = 0; i < pictures + 1; ++i) {
             av_frame_make_writable(frame);
             if (changing) paint(i);
@@ -429,9 +438,19 @@ void repeat(int pictures) {
             avcodec_send_frame(ctx, frame);
             while (avcodec_receive_packet(ctx, packet) == 0) {
                 if (i > 0) bytes += size_t(packet->size);
+                repeater.pass(packet->data, packet->size);
                 av_packet_unref(packet);
             }
             if (i > 0) cpu += processCpuSeconds() - c0;  // the first (key) picture left out
+        }
+        if (!changing && repeater.canRepeat()) {
+            // The same pictures made without libx264.
+            size_t repeatBytes = 0;
+            const double c0 = processCpuSeconds();
+            for (int i = 0; i < pictures; ++i) repeatBytes += repeater.repeat().size();
+            const double each = (processCpuSeconds() - c0) * 1000 / pictures;
+            std::printf("  repeat without libx264 (P_Skip picture): %.3f ms CPU, %zu bytes each\n", each,
+                        repeatBytes / size_t(pictures));
         }
         av_packet_free(&packet);
         av_frame_free(&frame);
@@ -457,7 +476,10 @@ int main(int argc, char** argv) {
     testing_support::PrivateXvfb xvfb(kW, kH);
     if (!xvfb.ok()) fail("Xvfb did not start");
     if (mode == "all" || mode == "pipeline") pipeline(xvfb, seconds);
-    if (mode == "all" || mode == "cases") cases(xvfb, seconds);
+    std::string only;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--only") only = argv[i + 1];
+    if (mode == "all" || mode == "cases") cases(xvfb, seconds, only);
     if (mode == "all" || mode == "latency") {
         latency(xvfb, changes, false);
         latency(xvfb, changes, true);

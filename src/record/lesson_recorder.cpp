@@ -467,12 +467,14 @@ void LessonRecorder::videoThread() {
         }
         const int64_t tFrame = nowUs();
         bool ready = false;
+        bool unchanged = false;
         {
             capture::FrameAccess frame = capture_->lockFrame();
             if (frame && frame.width() >= width_ && frame.height() >= height_) {
                 const uint64_t serial = frame.serial();
                 if (haveConverted && serial == converted) {
                     ready = true;  // unchanged: the last conversion is the picture
+                    unchanged = true;
                 } else if (av_frame_make_writable(picture) >= 0) {
                     if (!haveConverted || !frame.rowsSince(converted, rows)) rows.assign(1, {0, height_});
                     ready = true;
@@ -510,7 +512,7 @@ void LessonRecorder::videoThread() {
             int64_t pts = (tFrame - pausedTotal_ - t0) * frameRate_ / 1000000;
             // Right after a resume the time may fall on the last frame's slot.
             if (pts <= lastPts) pts = lastPts + 1;
-            writer_->encodeVideo(pts);
+            writer_->encodeVideo(pts, unchanged);
             lastPts = pts;
         }
         if (writer_->writeFailed()) {

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 
 namespace record {
@@ -83,6 +84,10 @@ bool Mp4Writer::open(const std::string& path, const Mp4Settings& s) {
         close();
         return false;
     }
+    // The parameter sets are in the global header, not in the pictures.
+    repeater_.reset();
+    sinceKey_ = 0;
+    if (video_->extradata) repeater_.readHeaders(video_->extradata, video_->extradata_size);
 
     picture_ = av_frame_alloc();
     picture_->format = AV_PIX_FMT_YUV420P;
@@ -191,12 +196,43 @@ bool Mp4Writer::write(AVPacket* packet, AVCodecContext* codec, AVStream* stream)
     return true;
 }
 
-bool Mp4Writer::encodeVideo(int64_t pts) {
+bool Mp4Writer::encodeVideo(int64_t pts, bool unchanged) {
     if (!video_ || writeFailed_) return false;
+    // A key frame every GOP whether the pictures were repeats or not: the
+    // fragments and seeking need them.
+    const bool keyDue = sinceKey_ + 1 >= video_->gop_size;
+    if (unchanged && !keyDue && repeater_.canRepeat()) {
+        const std::vector<uint8_t>& same = repeater_.repeat();
+        if (av_new_packet(videoPacket_, int(same.size())) < 0) return false;
+        std::memcpy(videoPacket_->data, same.data(), same.size());
+        videoPacket_->pts = videoPacket_->dts = pts;
+        videoPacket_->duration = 1;
+        ++sinceKey_;
+        write(videoPacket_, video_, videoStream_);
+        return !writeFailed_;
+    }
     picture_->pts = pts;
+    picture_->pict_type = keyDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(video_, picture_) < 0) return false;  // the picture is skipped
-    while (avcodec_receive_packet(video_, videoPacket_) >= 0) write(videoPacket_, video_, videoStream_);
+    while (avcodec_receive_packet(video_, videoPacket_) >= 0) passVideo();
     return !writeFailed_;
+}
+
+// Writes the encoder's packet, renumbered after repeats where needed.
+void Mp4Writer::passVideo() {
+    sinceKey_ = (videoPacket_->flags & AV_PKT_FLAG_KEY) ? 0 : sinceKey_ + 1;
+    const support::H264Repeater::Bytes out = repeater_.pass(videoPacket_->data, videoPacket_->size);
+    if (out.data == videoPacket_->data) {
+        write(videoPacket_, video_, videoStream_);
+        return;
+    }
+    AVPacket* moved = av_packet_alloc();
+    if (moved && av_new_packet(moved, out.size) == 0 && av_packet_copy_props(moved, videoPacket_) == 0) {
+        std::memcpy(moved->data, out.data, size_t(out.size));
+        write(moved, video_, videoStream_);
+    }
+    av_packet_free(&moved);
+    av_packet_unref(videoPacket_);
 }
 
 bool Mp4Writer::encodeAudio(const int16_t* pcm, int frames, int64_t pts) {
@@ -225,7 +261,12 @@ bool Mp4Writer::drain(AVCodecContext* codec, AVStream* stream) {
     if (!codec) return true;
     AVPacket* packet = codec == video_ ? videoPacket_ : audioPacket_;
     if (avcodec_send_frame(codec, nullptr) < 0) return false;
-    while (avcodec_receive_packet(codec, packet) >= 0) write(packet, codec, stream);
+    while (avcodec_receive_packet(codec, packet) >= 0) {
+        if (codec == video_)
+            passVideo();
+        else
+            write(packet, codec, stream);
+    }
     return !writeFailed_;
 }
 

@@ -3,6 +3,7 @@
 // full disk stays readable up to its last fragment.
 #pragma once
 
+#include "support/h264_repeat.h"
 #include "support/my_mutex.h"
 
 #include <atomic>
@@ -40,8 +41,12 @@ public:
 
     // The picture to fill before encodeVideo (YUV 4:2:0 planar).
     AVFrame* videoPicture() { return picture_; }
-    // Encodes videoPicture() with `pts` in 1 / frameRate and writes what comes out.
-    bool encodeVideo(int64_t pts);
+    // Encodes videoPicture() with `pts` in 1 / frameRate and writes what comes
+    // out. `unchanged`: the picture is the one encoded last, and goes into the
+    // file as a repeat of it without running the encoder where that is exact.
+    bool encodeVideo(int64_t pts, bool unchanged = false);
+    // Pictures written as repeats without the encoder.
+    uint64_t videoRepeats() const { return repeater_.repeats(); }
     // Samples per audio frame of the encoder (0: any count).
     int audioFrameSamples() const;
     // Encodes `frames` stereo 16-bit frames with `pts` in 1 / 44,100.
@@ -63,6 +68,7 @@ public:
 private:
     bool write(AVPacket* packet, AVCodecContext* codec, AVStream* stream);
     bool drain(AVCodecContext* codec, AVStream* stream);
+    void passVideo();
 
     AVFormatContext* container_ = nullptr;
     AVCodecContext* video_ = nullptr;
@@ -73,6 +79,8 @@ private:
     AVFrame* audioFrame_ = nullptr;
     AVPacket* videoPacket_ = nullptr;
     AVPacket* audioPacket_ = nullptr;
+    support::H264Repeater repeater_;
+    int sinceKey_ = 0;  // pictures since the last key frame, repeats included
     support::MyMutex muxLock_;  // serialises writes into the container
     bool headerWritten_ = false;
     std::atomic<bool> writeFailed_{false};

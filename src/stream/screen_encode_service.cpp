@@ -3,6 +3,7 @@
 #include "protocol/fields.h"
 #include "stream/frame_converter.h"
 #include "support/clock.h"
+#include "support/h264_repeat.h"
 #include "support/logger.h"
 
 #include <algorithm>
@@ -248,7 +249,14 @@ void ScreenEncodeService::encoderThread() {
     stateChanged_.notify_all();
 
     const int slot = 1000 / rate;
+    const int gop = ctx ? ctx->gop_size : 0;
     int64_t pts = 0;
+    // Pictures since the last key frame, repeats included, so that a still
+    // screen still gets its key frame every GOP.
+    int sinceKey = 0;
+    // A picture that repeats the last one goes out as a picture of skipped
+    // macroblocks instead of through libx264.
+    support::H264Repeater repeater;
     // The picture in `frame` is the conversion of capture picture `converted`.
     uint64_t converted = 0;
     bool haveConverted = false;
@@ -276,6 +284,7 @@ void ScreenEncodeService::encoderThread() {
         if (stopFlag_.load()) break;
         if (canEncode && av_frame_make_writable(frame) == 0) {
             bool ready = false;
+            bool unchanged = false;
             {
                 capture::FrameAccess picture = capture_.lockFrame();
                 if (picture && picture.width() == captureW && picture.height() == captureH) {
@@ -284,6 +293,7 @@ void ScreenEncodeService::encoderThread() {
                     const uint64_t serial = picture.serial();
                     if (haveConverted && serial == converted) {
                         ready = true;  // unchanged: the last conversion is the picture
+                        unchanged = true;
                     } else if (haveConverted && picture.rowsSince(converted, rows)) {
                         ready = true;
                         for (const capture::RowSpan& r : rows)
@@ -298,11 +308,19 @@ void ScreenEncodeService::encoderThread() {
                     converted = serial;
                 }
             }
-            if (ready) {
+            const bool keyDue = sinceKey + 1 >= gop;
+            if (ready && unchanged && !keyDue && !forceKeyFrame_.load() && repeater.canRepeat()) {
+                const std::vector<uint8_t>& same = repeater.repeat();
+                ++pts;
+                ++sinceKey;
+                pictures_.fetch_add(1);
+                repeats_.fetch_add(1);
+                deliver(kEncodedPicture, same.data(), int(same.size()), 0);
+            } else if (ready) {
                 // Increasing timestamps keep x264's rate control sane; the
                 // pictures on the wire carry none.
                 frame->pts = pts++;
-                if (forceKeyFrame_.exchange(false)) {
+                if (forceKeyFrame_.exchange(false) || keyDue) {
                     frame->pict_type = AV_PICTURE_TYPE_I;
                     frame->key_frame = 1;
                 } else {
@@ -312,9 +330,11 @@ void ScreenEncodeService::encoderThread() {
                 if (avcodec_send_frame(ctx, frame) == 0) {
                     while (avcodec_receive_packet(ctx, packet) == 0) {
                         if (packet->size > 0) {
+                            const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+                            sinceKey = key ? 0 : sinceKey + 1;
+                            const support::H264Repeater::Bytes out = repeater.pass(packet->data, packet->size);
                             pictures_.fetch_add(1);
-                            deliver(kEncodedPicture, packet->data, packet->size,
-                                    (packet->flags & AV_PKT_FLAG_KEY) ? 1 : 0);
+                            deliver(kEncodedPicture, out.data, out.size, key ? 1 : 0);
                         }
                         av_packet_unref(packet);
                     }

@@ -98,6 +98,8 @@ public:
     // Pictures converted from the capture (whole or only their changed
     // rows); an unchanged capture goes to the encoder again unconverted.
     uint64_t conversions() const { return conversions_.load(); }
+    // Pictures that repeated the last one without going through libx264.
+    uint64_t repeats() const { return repeats_.load(); }
     int subscriberCount();
 
 private:
@@ -135,6 +137,7 @@ private:
     std::atomic<bool> forceKeyFrame_{false};
     std::atomic<uint64_t> pictures_{0};
     std::atomic<uint64_t> conversions_{0};
+    std::atomic<uint64_t> repeats_{0};
 };
 
 }  // namespace stream

@@ -15,6 +15,7 @@ extern "C" {
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,8 +24,11 @@ using namespace testing_support;
 namespace {
 
 // A fragmented recording of `seconds` made by the recorder's writer: moving
-// grey levels at 10 pictures a second and a quiet tone.
-std::string makeFragmented(const std::string& folder, int seconds) {
+// grey levels at 10 pictures a second and a quiet tone. From picture
+// `stillFrom` on, the picture stays as it is and is handed over as unchanged;
+// `repeats` gets how many of those went in without the encoder.
+std::string makeFragmented(const std::string& folder, int seconds, int stillFrom = -1,
+                           uint64_t* repeats = nullptr) {
     const std::string path = folder + "/20261209-10.00.00.MP4";
     record::Mp4Writer writer;
     record::Mp4Settings s;
@@ -37,13 +41,16 @@ std::string makeFragmented(const std::string& folder, int seconds) {
     std::vector<int16_t> pcm(size_t(samples) * 2);
     int64_t audioPts = 0;
     for (int i = 0; i < seconds * 10; ++i) {
-        AVFrame* picture = writer.videoPicture();
-        av_frame_make_writable(picture);
-        for (int y = 0; y < 240; ++y)
-            std::memset(picture->data[0] + y * picture->linesize[0], (i * 7 + y) & 0xff, 320);
-        for (int p = 1; p < 3; ++p)
-            for (int y = 0; y < 120; ++y) std::memset(picture->data[p] + y * picture->linesize[p], 128, 160);
-        writer.encodeVideo(i);
+        const bool still = stillFrom >= 0 && i > stillFrom;
+        if (!still) {
+            AVFrame* picture = writer.videoPicture();
+            av_frame_make_writable(picture);
+            for (int y = 0; y < 240; ++y)
+                std::memset(picture->data[0] + y * picture->linesize[0], (i * 7 + y) & 0xff, 320);
+            for (int p = 1; p < 3; ++p)
+                for (int y = 0; y < 120; ++y) std::memset(picture->data[p] + y * picture->linesize[p], 128, 160);
+        }
+        writer.encodeVideo(i, still);
         while (audioPts < int64_t(i + 1) * 4410) {
             for (int k = 0; k < samples; ++k)
                 pcm[2 * k] = pcm[2 * k + 1] = int16_t(3000 * ((audioPts + k) / 50 % 2 ? 1 : -1));
@@ -52,6 +59,7 @@ std::string makeFragmented(const std::string& folder, int seconds) {
         }
     }
     writer.drainVideo();
+    if (repeats) *repeats = writer.videoRepeats();
     return writer.finish() ? path : std::string();
 }
 
@@ -62,7 +70,7 @@ std::string contents(const std::string& path) {
 
 // Every packet decodes without a complaint from ffmpeg.
 void expectPlayable(const std::string& path) {
-    const CommandResult r = runCommand("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1");
+    const CommandResult r = runCommand("ffmpeg -nostdin -v warning -xerror -i '" + path + "' -f null - 2>&1");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output, "");
 }
@@ -146,4 +154,32 @@ TEST(RegularMp4, AProcessKilledDuringTheRewriteLeavesThePlayableFragmentedFile) 
     EXPECT_TRUE(std::filesystem::exists(temp));
     record::removeStaleRewrites(dir.path());
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{path});
+}
+
+// A still screen goes into the file as repeats of the last picture: the file
+// plays without a warning for its whole length, every repeat decodes to the
+// picture before it, and key frames still come every five seconds.
+TEST(RegularMp4, AStillScreenIsWrittenAsRepeatsAndPlaysForItsFullLength) {
+    TempDir dir;
+    uint64_t repeats = 0;
+    const std::string path = makeFragmented(dir.path(), 12, 15, &repeats);
+    ASSERT_FALSE(path.empty());
+    EXPECT_GE(repeats, 100u);  // 104 pictures after the 16th, less the key frames
+    ASSERT_TRUE(record::rewriteAsRegularMp4(path));
+    expectPlayable(path);
+    EXPECT_NEAR(durationOf(path), 12.0, 0.15);
+    EXPECT_EQ(videoPacketTimes(path).size(), 120u);
+
+    const CommandResult keys = runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=flags "
+                                          "-of csv=p=0 '" + path + "' | grep -c K");
+    EXPECT_EQ(std::atoi(keys.output.c_str()), 3);  // at 0, 5 and 10 s
+
+    const CommandResult hashes = runCommand("ffmpeg -nostdin -v error -i '" + path +
+                                            "' -map 0:v -f framemd5 - 2>/dev/null | grep -v '^#'");
+    std::vector<std::string> md5;
+    std::istringstream lines(hashes.output);
+    for (std::string line; std::getline(lines, line);) md5.push_back(line.substr(line.rfind(',') + 1));
+    ASSERT_EQ(md5.size(), 120u);
+    EXPECT_NE(md5[14], md5[15]);  // still moving
+    for (size_t i = 16; i < md5.size(); ++i) EXPECT_EQ(md5[i], md5[15]) << "picture " << i;
 }
