@@ -31,7 +31,6 @@ int64_t nowUs() {
 }
 
 // Picture and sound closer than this are left alone.
-constexpr int64_t kSyncSlackUs = 15000;
 
 void sleepUs(int64_t us) {
     if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
@@ -486,11 +485,16 @@ void MediaPlayer::videoLoop() {
                     wait = 0;
                 else if (diff < -150000)
                     wait = wait / 2;
-                else if (diff > kSyncSlackUs || diff < -kSyncSlackUs)
-                    // A steady offset below 150 ms is taken out too, at
-                    // most one frame's time per picture, so that picture
-                    // and sound meet within the slack.
-                    wait = std::clamp<int64_t>(wait + diff, 0, wait + frameDelay);
+                else
+                    // Near the sound, the picture is due when the sound
+                    // reaches its time: sleep until then less the time the
+                    // picture takes to reach the screen (converting it here,
+                    // then the window's drawing). Sleeping a whole frame's
+                    // time first, then adding the offset, showed every
+                    // picture one frame late. At most one frame's extra
+                    // wait per picture, so a larger lead is taken out over
+                    // a few pictures.
+                    wait = std::clamp<int64_t>(diff - renderTime - output_.presentDelayUs(), 0, wait + frameDelay);
             }
             // Sleep in short steps so that a stop or a pause is not held up.
             for (int64_t end = nowUs() + wait; !stopFlag_ && nowUs() < end;)

@@ -65,6 +65,7 @@ public:
     void clearFrame() override;
     void showFullScreen() override;
     media::Size displaySize() override;
+    int64_t presentDelayUs() override;
     void runOnUi(std::function<void()> task) override;
 
 protected:
