@@ -24,11 +24,13 @@ public:
     }
     bool openLiveView(int, int, int, int) override { return false; }
     bool isPlaying() override { return playing; }
+    bool isOpening() override { return opening; }
     int64_t position() override { return 0; }
     int64_t duration() override { return 0; }
     void closeMedia() override { playing = false; }
 
-    bool opens = true;  // what the next local open does
+    bool opening = false;  // a phone's file being probed
+    bool opens = true;     // what the next local open does
     bool playing = false;
     bool paused = false;
     std::vector<uint32_t> handled;
@@ -96,7 +98,12 @@ TEST_F(MediaHubTest, PauseAndResumeWithNothingPlayingSendNoState) {
     hub_->post(core::UM_MEDIA_PAUSE, 1, 0);
     hub_->post(core::UM_MEDIA_PAUSE, 0, 0);
     EXPECT_TRUE(statesSeen(*admin, 400).empty());
+    // Nor while a phone's file is still being probed.
+    player_.playing = player_.opening = true;
+    hub_->post(core::UM_MEDIA_PAUSE, 1, 0);
+    EXPECT_TRUE(statesSeen(*admin, 300).empty());
     EXPECT_TRUE(player_.handled.empty());
+    player_.opening = false;
 
     player_.playing = true;
     hub_->post(core::UM_MEDIA_PAUSE, 1, 0);

@@ -159,7 +159,7 @@ void QtMainHub::handle(uint32_t message, int64_t wParam, int64_t lParam,
             break;
         }
         // Phones would show a paused or playing state for nothing.
-        if (!w.mediaPlayer->isPlaying()) {
+        if (!w.mediaPlayer->isPlaying() || w.mediaPlayer->isOpening()) {
             LOGOUT("%s ignored: nothing plays", wParam ? "pause" : "resume");
             break;
         }
