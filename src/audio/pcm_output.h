@@ -65,6 +65,9 @@ public:
     void close();
 
     bool deviceMode() const { return device_ != 0; }
+    // Device mode: the device has taken its first block, so bufferedSeconds
+    // tells where the sound is.
+    bool deviceTaking() const { return lastTakenUs_ != 0; }
     bool isOpen() const { return device_ != 0 || clockOnly_; }
     int blockSize() const { return blockSize_; }
 

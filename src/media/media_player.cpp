@@ -475,6 +475,12 @@ void MediaPlayer::videoLoop() {
                 videoClock_ = av_rescale_q(frame->best_effort_timestamp, timeBase, AV_TIME_BASE_Q);
             int64_t wait = std::max<int64_t>(frameDelay - (nowUs() - t0) - renderTime, 0);
             if (audioIndex_ >= 0 && audioOut_) {
+                // Until the device has taken its first block nothing tells
+                // when the sound starts: the first picture waits for that
+                // (half a second at most, so a stuck device does not hold
+                // the picture).
+                for (int i = 0; i < 25 && !stopFlag_ && audioOut_->deviceMode() && !audioOut_->deviceTaking(); ++i)
+                    sleepUs(20000);
                 const int64_t audioPos = audioClock_ - int64_t(audioOut_->bufferedSeconds() * 1e6);
                 const int64_t diff = videoClock_ - audioPos;
                 if (diff > 300000)
