@@ -237,10 +237,6 @@ void PcmOutput::clockThread() {
     }
 }
 
-}  // namespace audio
-
-namespace audio {
-
 // SDL hands each block to the sound server and reports nothing of what
 // happens there; SDL's own figures (the obtained buffer size) do not tell it
 // either, since the server sizes its queue and the output's latency itself.
