@@ -30,8 +30,6 @@ int64_t nowUs() {
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Picture and sound closer than this are left alone.
-
 void sleepUs(int64_t us) {
     if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
