@@ -3,6 +3,8 @@
 // sound. In device mode the default sound device (SDL2 audio) sets the pace;
 // in clock-only mode a timer thread calls fill at the rate a device would and
 // the samples are thrown away, so owners that only need the pacing keep it.
+// In device mode a watcher thread asks the sound server how long what the
+// device took still waits there, so that the clock counts it.
 #pragma once
 
 #include <atomic>
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -47,15 +50,24 @@ public:
     void pause(bool pause);
     // Sound handed to fill that is not heard yet, in seconds: the part of
     // the current block not yet taken by the device, plus what the device
-    // took at its last request less what it has played since (counted from
-    // the bytes each device request consumed). 0 in clock-only mode or when
-    // not playing.
+    // took at its last request and what waited in the sound server before
+    // it, less what has played since (counted from the bytes each device
+    // request consumed). 0 in clock-only mode or when not playing.
     double bufferedSeconds();
+    // How long a block the device takes waits in the sound server before it
+    // is heard (its queue plus the output's latency), as last measured; 0
+    // until measured, in clock-only mode, and without a PulseAudio server.
+    int64_t serverLatencyUs() const { return serverUs_; }
+    // The stream name the sound server knows this output by (device mode).
+    const std::string& streamName() const { return streamName_; }
     // Stops and releases everything. Safe twice and right after open().
     // Must not be called from inside fill.
     void close();
 
     bool deviceMode() const { return device_ != 0; }
+    // Device mode: the device has taken its first block, so bufferedSeconds
+    // tells where the sound is.
+    bool deviceTaking() const { return lastTakenUs_ != 0; }
     bool isOpen() const { return device_ != 0 || clockOnly_; }
     int blockSize() const { return blockSize_; }
 
@@ -63,8 +75,21 @@ public:
     // two blocks, with the play cursor at `cursor`, in seconds.
     static double bufferedFromCursor(int64_t cursor, int64_t blockSize);
     // Sound not yet heard: `blockLeft` bytes not yet taken by the device, and
-    // `taken` bytes taken `sinceUs` ago that play at 176,400 bytes a second.
-    static double bufferedFromConsumed(int64_t blockLeft, int64_t taken, int64_t sinceUs);
+    // `taken` bytes taken `sinceUs` ago that play at 176,400 bytes a second
+    // once `serverUs` of sound queued before them has been heard.
+    static double bufferedFromConsumed(int64_t blockLeft, int64_t taken, int64_t sinceUs,
+                                       int64_t serverUs = 0);
+    // The server's share from one measure taken `sinceUs` after the device
+    // took a block: `queuedUs` is the server's time until the last sample
+    // written to it is heard. SDL writes a block to the server in the
+    // pieces the server asks for and asks for the next block once the last
+    // piece is written, so right after a request the server holds what
+    // plays before the new block, less what played since the request.
+    static int64_t serverShareUs(int64_t queuedUs, int64_t sinceUs) { return queuedUs + sinceUs; }
+    // The middle one of `values` (the lower middle for an even count), 0
+    // when empty: single measures that caught the device mid-request do not
+    // move it.
+    static int64_t median(std::vector<int64_t> values);
     // When the clock-only thread calls fill for block `k` (1 for the first),
     // in microseconds after it began: an absolute schedule, so neither the
     // time fill takes nor rounding makes the pace drift.
@@ -76,6 +101,7 @@ private:
     static void deviceCallback(void* self, uint8_t* stream, int len);
     void serveDevice(uint8_t* stream, int len);
     void clockThread();
+    void latencyThread();
 
     Fill fill_;
     int blockSize_ = 0;
@@ -95,7 +121,13 @@ private:
     std::atomic<int64_t> pausedAtUs_{0};
     std::atomic<int64_t> blockLeftBytes_{0};
 
-    // Clock-only mode.
+    // Device mode: the server's share of the delay (microseconds), measured
+    // by latencyThread_ under the name the stream was opened with.
+    std::atomic<int64_t> serverUs_{0};
+    std::string streamName_;
+    std::thread latencyThread_;
+
+    // Clock-only mode (and the stop signal of latencyThread_).
     std::thread thread_;
     std::mutex stopMutex_;
     std::condition_variable stopEvent_;

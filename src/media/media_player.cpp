@@ -30,9 +30,6 @@ int64_t nowUs() {
     return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Picture and sound closer than this are left alone.
-constexpr int64_t kSyncSlackUs = 15000;
-
 void sleepUs(int64_t us) {
     if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
 }
@@ -476,6 +473,12 @@ void MediaPlayer::videoLoop() {
                 videoClock_ = av_rescale_q(frame->best_effort_timestamp, timeBase, AV_TIME_BASE_Q);
             int64_t wait = std::max<int64_t>(frameDelay - (nowUs() - t0) - renderTime, 0);
             if (audioIndex_ >= 0 && audioOut_) {
+                // Until the device has taken its first block nothing tells
+                // when the sound starts: the first picture waits for that
+                // (half a second at most, so a stuck device does not hold
+                // the picture).
+                for (int i = 0; i < 25 && !stopFlag_ && audioOut_->deviceMode() && !audioOut_->deviceTaking(); ++i)
+                    sleepUs(20000);
                 const int64_t audioPos = audioClock_ - int64_t(audioOut_->bufferedSeconds() * 1e6);
                 const int64_t diff = videoClock_ - audioPos;
                 if (diff > 300000)
@@ -486,11 +489,16 @@ void MediaPlayer::videoLoop() {
                     wait = 0;
                 else if (diff < -150000)
                     wait = wait / 2;
-                else if (diff > kSyncSlackUs || diff < -kSyncSlackUs)
-                    // A steady offset below 150 ms is taken out too, at
-                    // most one frame's time per picture, so that picture
-                    // and sound meet within the slack.
-                    wait = std::clamp<int64_t>(wait + diff, 0, wait + frameDelay);
+                else
+                    // Near the sound, the picture is due when the sound
+                    // reaches its time: sleep until then less the time the
+                    // picture takes to reach the screen (converting it here,
+                    // then the window's drawing). Sleeping a whole frame's
+                    // time first, then adding the offset, showed every
+                    // picture one frame late. At most one frame's extra
+                    // wait per picture, so a larger lead is taken out over
+                    // a few pictures.
+                    wait = std::clamp<int64_t>(diff - renderTime - output_.presentDelayUs(), 0, wait + frameDelay);
             }
             // Sleep in short steps so that a stop or a pause is not held up.
             for (int64_t end = nowUs() + wait; !stopFlag_ && nowUs() < end;)

@@ -46,6 +46,9 @@ public:
     virtual void showFullScreen() = 0;
     virtual void hideWindow() = 0;
     virtual Size displaySize() = 0;
+    // Any thread: how long a picture handed to showFrame recently took to
+    // reach the screen; the video thread hands pictures over this much early.
+    virtual int64_t presentDelayUs() { return 0; }
     // Any thread: runs `task` on the UI thread later.
     virtual void runOnUi(std::function<void()> task) = 0;
 };

@@ -2,14 +2,18 @@
 // null sink), with no server at all, and its clock-only mode.
 #include "audio/pcm_output.h"
 #include "common/pulse_server.h"
+#include "common/run_command.h"
 #include "record/tone.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -74,6 +78,24 @@ TEST(PcmOutputFigures, BufferedSecondsFromWhatTheDeviceConsumed) {
     EXPECT_NEAR(PcmOutput::bufferedFromConsumed(4096, 16384, 1000000), 4096 / 176400.0, 1e-9);
     EXPECT_DOUBLE_EQ(PcmOutput::bufferedFromConsumed(0, 16384, 1000000), 0.0);
     EXPECT_DOUBLE_EQ(PcmOutput::bufferedFromConsumed(0, 16384, -5), 16384 / 176400.0);
+}
+
+TEST(PcmOutputFigures, TheServersShareCountsBeforeTheTakenBlock) {
+    // 40 ms in the server: just taken, the block plays after those 40 ms.
+    EXPECT_NEAR(PcmOutput::bufferedFromConsumed(0, 16384, 0, 40000), 16384 / 176400.0 + 0.040, 1e-4);
+    // 60 ms later, 20 ms of the block have played.
+    EXPECT_NEAR(PcmOutput::bufferedFromConsumed(0, 16384, 60000, 40000), 16384 / 176400.0 - 0.020, 1e-4);
+    // Requests late: nothing left, not less.
+    EXPECT_DOUBLE_EQ(PcmOutput::bufferedFromConsumed(0, 16384, 500000, 40000), 0.0);
+
+    // 3 ms after a request the server still holds 85 ms: the new block
+    // waited 88 ms.
+    EXPECT_EQ(PcmOutput::serverShareUs(85000, 3000), 88000);
+
+    EXPECT_EQ(PcmOutput::median({}), 0);
+    EXPECT_EQ(PcmOutput::median({7}), 7);
+    EXPECT_EQ(PcmOutput::median({40, 2, 41, 39, 90}), 40);  // the odd ones do not count
+    EXPECT_EQ(PcmOutput::median({30, 10, 40, 20}), 20);
 }
 
 TEST(PcmOutputFigures, BufferedSecondsFromTheCursor) {
@@ -179,7 +201,7 @@ TEST_F(PcmOutputDevice, FillsAtTheDevicePaceAndPauses) {
 
     const double buffered = out.bufferedSeconds();
     EXPECT_GE(buffered, 0.0);
-    EXPECT_LE(buffered, 16384 / 176400.0 + 1e-9);
+    EXPECT_LE(buffered, 16384 / 176400.0 + out.serverLatencyUs() / 1e6 + 1e-9);
 
     out.pause(true);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -191,4 +213,61 @@ TEST_F(PcmOutputDevice, FillsAtTheDevicePaceAndPauses) {
     out.pause(false);
     EXPECT_TRUE(log.waitFor(atPause + 3, 5));
     out.close();
+}
+
+namespace {
+
+// Buffer plus sink latency of the server's sink input named `name`, in
+// microseconds, as pactl prints them; -1 when it is not listed.
+int64_t pactlQueuedUs(const std::string& name) {
+    const std::string out = testing_support::commandOutput("LC_ALL=C pactl list sink-inputs");
+    int64_t buffer = -1, sink = -1;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Sink Input #", 0) == 0) buffer = sink = -1;
+        long long v = 0;
+        if (sscanf(line.c_str(), " Buffer Latency: %lld usec", &v) == 1) buffer = v;
+        if (sscanf(line.c_str(), " Sink Latency: %lld usec", &v) == 1) sink = v;
+        if (line.find("media.name = \"" + name + "\"") != std::string::npos && buffer >= 0 && sink >= 0)
+            return buffer + sink;
+    }
+    return -1;
+}
+
+}  // namespace
+
+// What the server holds before our blocks, measured by the output, against
+// pactl's view of the same stream: pactl sees the queue at any moment, which
+// is full right after each device request and drains by at most one of the
+// server's requests for more (a fraction of a block) before SDL tops it up.
+TEST_F(PcmOutputDevice, ServerLatencyAgreesWithWhatPactlSees) {
+    FillLog log;
+    PcmOutput out;
+    ASSERT_TRUE(out.open(log.fill(), 4096));
+    out.start();
+    // A sink that has just woken up first holds a long queue of silence
+    // (about 2 s on the null sink); the measure follows it down. pactl's own
+    // round trips on a busy machine can catch the server in a burst: most of
+    // its readings, not all, must fall in the range.
+    constexpr int64_t kAboveUs = 8000, kBelowUs = 50000;
+    const auto end = Clock::now() + std::chrono::seconds(15);
+    std::vector<int64_t> seen;
+    int64_t share = 0;
+    int inRange = 0;
+    while (Clock::now() < end && inRange < 6) {
+        seen.clear();
+        for (int i = 0; i < 8; ++i) {
+            seen.push_back(pactlQueuedUs(out.streamName()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(37));
+        }
+        share = out.serverLatencyUs();
+        inRange = int(std::count_if(seen.begin(), seen.end(), [&](int64_t q) {
+            return q >= 0 && q <= share + kAboveUs && q >= share - kBelowUs;
+        }));
+    }
+    ASSERT_GT(share, 0) << "no latency measured for " << out.streamName();
+    EXPECT_GE(inRange, 6) << "measured share " << share << ", pactl " << ::testing::PrintToString(seen);
+    EXPECT_LE(out.bufferedSeconds(), (16384 + 0.0) / 176400.0 + share / 1e6 + 1e-9);
+    out.close();
+    EXPECT_EQ(out.serverLatencyUs(), 0);
 }

@@ -154,6 +154,9 @@ TEST_F(PlayerWindow, LocalVideoFullScreenFittedWithoutEnlargementAndItsSoundOnTh
     EXPECT_TRUE(near(shot.pixel(960, 354), 0, 0, 0));
     EXPECT_TRUE(near(shot.pixel(960, 726), 0, 0, 0));
     EXPECT_TRUE(near(shot.pixel(1920 - 24, 24), 255, 255, 255, 40));  // the cross of the close icon
+    // The drawing delay the video thread hands pictures over early by was measured.
+    EXPECT_GT(wnd->picture().presentDelayUs(), 0);
+    EXPECT_LT(wnd->picture().presentDelayUs(), 1000000);
 
     // Hidden and shown again, the last picture comes back.
     wnd->engine().setPaused(true);

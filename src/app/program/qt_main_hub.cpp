@@ -149,10 +149,18 @@ void QtMainHub::handle(uint32_t message, int64_t wParam, int64_t lParam,
             w.mediaPlayer->handle(message, wParam, lParam, std::move(block));
         else
             LOGOUT("media player not available: %s", core::windowMessageName(message));
+        // A local file or URL that plays takes the screen from the drawing board.
+        if (message == core::UM_PLAY_URL && w.mediaPlayer && w.mediaPlayer->isPlaying() && deps_.drawingBoard)
+            deps_.drawingBoard->closePainter();
         break;
     case core::UM_MEDIA_PAUSE:
         if (!w.mediaPlayer) {
             LOGOUT("media player not available: UM_MEDIA_PAUSE");
+            break;
+        }
+        // Phones would show a paused or playing state for nothing.
+        if (!w.mediaPlayer->isPlaying() || w.mediaPlayer->isOpening()) {
+            LOGOUT("%s ignored: nothing plays", wParam ? "pause" : "resume");
             break;
         }
         w.mediaPlayer->handle(message, wParam, lParam, nullptr);

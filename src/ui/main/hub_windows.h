@@ -28,6 +28,8 @@ public:
     // False when the live view cannot be opened.
     virtual bool openLiveView(int width, int height, int codecId, int pixelFormat) = 0;
     virtual bool isPlaying() = 0;
+    // A phone's file is still being probed: nothing plays yet.
+    virtual bool isOpening() { return false; }
     // Position in the unit the phones expect for MsgMediaPlayInfo "position".
     virtual int64_t position() = 0;
     virtual int64_t duration() = 0;

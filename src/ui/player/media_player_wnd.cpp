@@ -134,6 +134,8 @@ void MediaPlayerWnd::showFrame(int width, int height, const uint8_t* pixels) {
 
 void MediaPlayerWnd::clearFrame() { picture_->clearFrame(); }
 
+int64_t MediaPlayerWnd::presentDelayUs() { return picture_->presentDelayUs(); }
+
 void MediaPlayerWnd::showFullScreen() {
     if (QWidget::isVisible()) return;
     lastMouse_ = QPoint(0, 0);

@@ -56,6 +56,7 @@ public:
     // ui::MediaPlayerWindow
     bool openLiveView(int width, int height, int codecId, int pixelFormat) override;
     bool isPlaying() override { return engine_->isPlaying(); }
+    bool isOpening() override { return engine_->isOpening(); }
     int64_t position() override { return engine_->currentPosition(); }
     int64_t duration() override { return engine_->duration(); }
     void closeMedia() override { engine_->stop(); }
@@ -65,6 +66,7 @@ public:
     void clearFrame() override;
     void showFullScreen() override;
     media::Size displaySize() override;
+    int64_t presentDelayUs() override;
     void runOnUi(std::function<void()> task) override;
 
 protected:

@@ -8,12 +8,19 @@
 
 #include <SDL.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 namespace ui::player {
 
 namespace {
+
+int64_t steadyUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 bool sdlVideoReady() {
     static bool tried = false;
@@ -74,6 +81,7 @@ void CVideoStatic::showFrame(int width, int height, const uint8_t* pixels) {
         pixels_.assign(pixels, pixels + size_t(width) * height * 4);
         pixelsChanged_ = true;
         ++pictureNumber_;
+        handedUs_ = steadyUs();
     }
     // One pending draw at a time: a slow UI thread shows the latest picture.
     if (!drawPosted_.exchange(true))
@@ -140,9 +148,11 @@ void CVideoStatic::redraw() {
     const media::Size area{width(), height()};
     int frameW = 0, frameH = 0;
     uint64_t number = 0;
+    int64_t handed = 0;
     {
         std::lock_guard<std::mutex> lock(lock_);
         number = pictureNumber_;
+        handed = handedUs_;
         frameW = frameWidth_;
         frameH = frameHeight_;
         if (frameW > 0 && (!frameTexture_ || textureWidth_ != frameW || textureHeight_ != frameH)) {
@@ -180,9 +190,15 @@ void CVideoStatic::redraw() {
         ++drawn_;
     }
     SDL_RenderPresent(renderer_);
-    if (presented_ && frameW > 0 && number != shownNumber_) {
+    if (frameW > 0 && number != shownNumber_) {
         shownNumber_ = number;
-        presented_(number);
+        // The player shows each picture this much ahead of its time.
+        recentDelays_.push_back(steadyUs() - handed);
+        if (recentDelays_.size() > 9) recentDelays_.erase(recentDelays_.begin());
+        std::vector<int64_t> sorted = recentDelays_;
+        std::nth_element(sorted.begin(), sorted.begin() + (sorted.size() - 1) / 2, sorted.end());
+        presentDelayUs_ = sorted[(sorted.size() - 1) / 2];
+        if (presented_) presented_(number);
     }
 }
 

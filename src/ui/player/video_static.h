@@ -40,6 +40,10 @@ public:
     const char* rendererName() const { return rendererName_; }
     // Pictures drawn so far (tests, benchmarks).
     uint64_t drawnFrames() const { return drawn_; }
+    // Any thread: how long a picture handed to showFrame takes until it has
+    // been presented (the wait for the UI thread, the texture upload and
+    // the drawing), the median of the last few pictures; 0 before the first.
+    int64_t presentDelayUs() const { return presentDelayUs_; }
     // Called on the UI thread after a picture was presented, with the number
     // of the picture (1 for the first handed to showFrame) (benchmarks).
     void onPresented(std::function<void(uint64_t picture)> hook) { presented_ = std::move(hook); }
@@ -67,6 +71,9 @@ private:
     std::atomic<uint64_t> drawn_{0};
     uint64_t pictureNumber_ = 0;   // of the pixels held, under lock_
     uint64_t shownNumber_ = 0;     // UI thread
+    int64_t handedUs_ = 0;         // when pictureNumber_ was handed over, under lock_
+    std::vector<int64_t> recentDelays_;  // UI thread
+    std::atomic<int64_t> presentDelayUs_{0};
     std::function<void(uint64_t)> presented_;
 
     // UI thread only.
