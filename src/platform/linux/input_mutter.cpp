@@ -18,7 +18,7 @@ namespace {
 
 class MutterInjector : public InputInjector {
 public:
-    MutterInjector(std::shared_ptr<GnomeRemoteSession> session, std::unique_ptr<ScreenInfo> screen)
+    MutterInjector(std::shared_ptr<RemoteScreenSession> session, std::unique_ptr<ScreenInfo> screen)
         : session_(std::move(session)), screen_(std::move(screen)) {}
 
     ~MutterInjector() override {
@@ -132,7 +132,7 @@ private:
             session_->pointerAxisDiscrete(axis, notches > 0 ? 1 : -1);
     }
 
-    std::shared_ptr<GnomeRemoteSession> session_;
+    std::shared_ptr<RemoteScreenSession> session_;
     std::unique_ptr<ScreenInfo> screen_;
     std::mutex mutex_;
     std::vector<uint32_t> pressedKeys_;
@@ -144,7 +144,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<InputInjector> makeMutterInjector(std::shared_ptr<GnomeRemoteSession> session,
+std::unique_ptr<InputInjector> makeMutterInjector(std::shared_ptr<RemoteScreenSession> session,
                                                   std::unique_ptr<ScreenInfo> screen) {
     if (!session) return nullptr;
     return std::make_unique<MutterInjector>(std::move(session), std::move(screen));

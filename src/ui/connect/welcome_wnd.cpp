@@ -134,6 +134,18 @@ void WelcomeWnd::showHotspotMessage() {
     statusIsError_ = false;
 }
 
+void WelcomeWnd::setConsentWaiting(bool waiting) {
+    if (waiting) {
+        statusText_ = QString::fromStdString(tr("正在等待老师在桌面上允许屏幕共享和远程控制"));
+        statusIsError_ = false;
+        consentShown_ = true;
+    } else if (consentShown_) {
+        statusText_.clear();
+        consentShown_ = false;
+    }
+    update();
+}
+
 widgets::MyButton* WelcomeWnd::button(int id) const {
     switch (id) {
     case kSettingsButton: return settingsButton_;
