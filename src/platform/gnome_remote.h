@@ -33,8 +33,9 @@ public:
     // the caller; -1 for the user's default daemon.
     virtual int openPipeWireRemote() { return -1; }
 
-    // Input, sent without waiting for replies.
-    virtual void pointerAbsolute(double x, double y) = 0;
+    // Input, sent without waiting for replies. `width` and `height` are the
+    // screen's, for sessions that must make absolute motion of relative.
+    virtual void pointerAbsolute(double x, double y, int width, int height) = 0;
     virtual void pointerRelative(double dx, double dy) = 0;
     virtual void pointerButton(int32_t evdevButton, bool pressed) = 0;
     virtual void pointerAxisDiscrete(uint32_t axis, int32_t steps) = 0;

@@ -15,3 +15,8 @@ set_tests_properties(wayland.program_check PROPERTIES LABELS wayland TIMEOUT 180
 # The same checks on a private Xvfb with the X11 backends.
 add_test(NAME wayland.program_check_x11 COMMAND ${CMAKE_SOURCE_DIR}/scripts/wayland-check --x11)
 set_tests_properties(wayland.program_check_x11 PROPERTIES LABELS wayland TIMEOUT 120)
+# The desktop portal's path in the headless GNOME session with the portal
+# running: the consent dialogs are accepted with clicks through mutter.
+add_test(NAME wayland.portal_rig COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-portal
+  $<TARGET_FILE:test_wayland> --gtest_filter=PortalRig*)
+set_tests_properties(wayland.portal_rig PROPERTIES LABELS wayland TIMEOUT 180 RESOURCE_LOCK gnome_session)

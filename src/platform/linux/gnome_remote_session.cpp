@@ -161,7 +161,7 @@ bool GnomeRemoteSession::waitForNode(int timeoutMs) {
     return false;
 }
 
-void GnomeRemoteSession::pointerAbsolute(double x, double y) {
+void GnomeRemoteSession::pointerAbsolute(double x, double y, int, int) {
     std::lock_guard<std::mutex> lock(bus_.mutex());
     if (!ensureStartedLocked()) return;
     DBusMessage* msg = sessionCall("NotifyPointerMotionAbsolute");

@@ -28,7 +28,7 @@ public:
     uint64_t generation() override;
 
     // Input, sent without waiting for replies. Coordinates are stream pixels.
-    void pointerAbsolute(double x, double y) override;
+    void pointerAbsolute(double x, double y, int width, int height) override;
     void pointerRelative(double dx, double dy) override;
     void pointerButton(int32_t evdevButton, bool pressed) override;
     void pointerAxisDiscrete(uint32_t axis, int32_t steps) override;

@@ -73,7 +73,7 @@ public:
 
     void moveCursorTo(int x, int y) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        moveTo(x, y);
+        moveTo(x, y, screenSizeLocked());
     }
 
 private:
@@ -86,18 +86,18 @@ private:
         return int(std::clamp<int64_t>((n * size + 65534) / 65535, 0, size - 1));
     }
 
-    void moveTo(double x, double y) {
+    void moveTo(double x, double y, ScreenSize size) {
         x_ = x;
         y_ = y;
         known_ = true;
-        session_->pointerAbsolute(x, y);
+        session_->pointerAbsolute(x, y, size.width, size.height);
     }
 
     void injectMouse(const InputRecord& r, ScreenSize size) {
         using namespace mouse_flag;
         if (r.flags & Move) {
             if (r.flags & Absolute) {
-                moveTo(toPixel(r.dx, size.width), toPixel(r.dy, size.height));
+                moveTo(toPixel(r.dx, size.width), toPixel(r.dy, size.height), size);
             } else if (r.dx != 0 || r.dy != 0) {
                 const double dx = std::clamp(r.dx, -32768, 32767), dy = std::clamp(r.dy, -32768, 32767);
                 session_->pointerRelative(dx, dy);

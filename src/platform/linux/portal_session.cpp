@@ -37,6 +37,8 @@ constexpr uint32_t kPersistUntilRevoked = 2;
 // How long a request may go unanswered before the teacher is said to be
 // asked: a kept consent answers at once.
 constexpr int kConsentShownMs = 700;
+// How long a button waits after a pointer move.
+constexpr int kMotionSettleMs = 40;
 
 // One a{sv} entry: a string, a uint32 or a boolean.
 struct Option {
@@ -178,22 +180,18 @@ public:
     }
 
     // The portal has no absolute motion without a stream of its own input
-    // session: the pointer is first pushed into the top left corner, then
-    // moved by the difference from where it was put last.
-    void pointerAbsolute(double x, double y) override {
-        if (!inputReady_) return;
-        if (!homed_) {
-            pointerRelative(-100000, -100000);
-            px_ = py_ = 0;
-            homed_ = true;
-        }
-        const double dx = x - px_, dy = y - py_;
-        px_ = x, py_ = y;
-        if (dx != 0 || dy != 0) pointerRelative(dx, dy);
+    // session: the pointer is pushed into the bottom right corner (where
+    // desktops put no hot corner), then moved back by the difference. Each
+    // move starts from the corner, so neither the teacher's own mouse nor a
+    // step the compositor dropped leaves the pointer off.
+    void pointerAbsolute(double x, double y, int width, int height) override {
+        if (!inputReady_ || width <= 0 || height <= 0) return;
+        pointerRelative(100000, 100000);
+        pointerRelative(x - (width - 1), y - (height - 1));
     }
     void pointerRelative(double dx, double dy) override {
         if (!inputReady_) return;
-        px_ = std::max(0.0, px_ + dx), py_ = std::max(0.0, py_ + dy);
+        lastMotion_ = std::chrono::steady_clock::now();
         inputCall("NotifyPointerMotion", [&](DBusMessageIter* args) {
             dbus_message_iter_append_basic(args, DBUS_TYPE_DOUBLE, &dx);
             dbus_message_iter_append_basic(args, DBUS_TYPE_DOUBLE, &dy);
@@ -201,6 +199,10 @@ public:
     }
     void pointerButton(int32_t evdevButton, bool pressed) override {
         if (!inputReady_) return;
+        // The portal passes motion and buttons on separately: a button right
+        // after a move could overtake it and land where the pointer was.
+        const auto settled = lastMotion_ + std::chrono::milliseconds(kMotionSettleMs);
+        if (std::chrono::steady_clock::now() < settled) std::this_thread::sleep_until(settled);
         const uint32_t state = pressed ? 1 : 0;
         inputCall("NotifyPointerButton", [&](DBusMessageIter* args) {
             dbus_message_iter_append_basic(args, DBUS_TYPE_INT32, &evdevButton);
@@ -389,7 +391,6 @@ private:
             LOGOUT("desktop portal: remote input %s", started.code == 1 ? "declined" : "failed");
             return false;
         }
-        homed_ = false;
         inputReady_ = true;
         LOGOUT("desktop portal: remote input started");
         return true;
@@ -439,9 +440,8 @@ private:
     std::atomic<bool> inputReady_{false};
     std::atomic<bool> stopping_{false};
     bool waiting_ = false;
-    // Where the pointer was put; the injector's calls come from one thread.
-    double px_ = 0, py_ = 0;
-    bool homed_ = false;
+    // The last move; the injector's calls come from one thread at a time.
+    std::chrono::steady_clock::time_point lastMotion_{};
     std::mutex wakeMutex_;
     std::condition_variable wake_;
     std::thread worker_;
