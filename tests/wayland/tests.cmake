@@ -20,3 +20,7 @@ set_tests_properties(wayland.program_check_x11 PROPERTIES LABELS wayland TIMEOUT
 add_test(NAME wayland.portal_rig COMMAND ${CMAKE_SOURCE_DIR}/scripts/with-portal
   $<TARGET_FILE:test_wayland> --gtest_filter=PortalRig*)
 set_tests_properties(wayland.portal_rig PROPERTIES LABELS wayland TIMEOUT 180 RESOURCE_LOCK gnome_session)
+# The whole program through the desktop portal: consent asked and given, the
+# same checks as above, and a second start without the screen's dialog.
+add_test(NAME wayland.portal_check COMMAND ${CMAKE_SOURCE_DIR}/scripts/wayland-check --portal)
+set_tests_properties(wayland.portal_check PROPERTIES LABELS wayland TIMEOUT 180 RESOURCE_LOCK gnome_session)

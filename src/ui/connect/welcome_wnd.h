@@ -76,7 +76,8 @@ public:
     PhoneListView* phoneList() const { return phoneList_; }
 
     // While the desktop asks the teacher to allow screen sharing or remote
-    // control, the status line says so. Repaints.
+    // control, the status line says so and the window keeps behind the
+    // desktop's dialog. Repaints.
     void setConsentWaiting(bool waiting);
 
     // One tick of the hotspot timer: with a usable hotspot address the
