@@ -126,7 +126,8 @@ public:
         for (const std::string* session : {&castSession_, &inputSession_})
             if (!session->empty())
                 bus_.send(dbus_message_new_method_call(kPortalName, session->c_str(), kSession, "Close"));
-        setWaiting(false);
+        // No log line: this may run as the program's statics go.
+        if (waiting_ && hooks_.consentWaiting) hooks_.consentWaiting(false);
     }
 
     bool begin() {
