@@ -79,6 +79,7 @@ struct Response {
     std::string sessionHandle;
     std::string restoreToken;
     uint32_t nodeId = 0;
+    uint32_t devices = ~0u;  // what remote input the teacher allowed; all when not said
 };
 
 // Reads the results dictionary of a Response (a{sv}).
@@ -102,6 +103,8 @@ void readResults(DBusMessageIter* dict, Response& out) {
             const char* text = nullptr;
             dbus_message_iter_get_basic(&value, &text);
             (name == "session_handle" ? out.sessionHandle : out.restoreToken) = text ? text : "";
+        } else if (name == "devices" && type == DBUS_TYPE_UINT32) {
+            dbus_message_iter_get_basic(&value, &out.devices);
         } else if (name == "streams" && type == DBUS_TYPE_ARRAY) {
             // a(ua{sv}): the first stream's node.
             DBusMessageIter streams, stream;
@@ -390,6 +393,10 @@ private:
         Response started = request(kRemoteDesktop, "Start", inputSession_, {}, "");
         if (started.code != 0) {
             LOGOUT("desktop portal: remote input %s", started.code == 1 ? "declined" : "failed");
+            return false;
+        }
+        if ((started.devices & kDevicesKeyboardPointer) == 0) {
+            LOGOUT("desktop portal: remote interaction not allowed: the phones cannot drive this PC");
             return false;
         }
         inputReady_ = true;
