@@ -29,11 +29,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool waitFor(const std::function<bool()>& done, int ms = 20000) {
+bool waitFor(const std::function<bool()>& done, int ms = 20000, int pauseMs = 50) {
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
     while (Clock::now() < end) {
         if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     }
     return false;
 }
@@ -209,6 +209,17 @@ protected:
         return true;
     }
 
+    // Declines the dialog: the button at the left of its title band, the
+    // mirror image of the accept button.
+    bool decline(const std::string& name) {
+        capture();
+        keepPicture(*eyes_, name);
+        const Box button = acceptButton();
+        if (button.n < 100) return false;
+        click(eyes_->width() - 1 - button.cx(), button.cy());
+        return true;
+    }
+
     std::shared_ptr<platform::RemoteScreenSession> mutter_;
     std::unique_ptr<platform::ScreenGrabber> eyes_;
     std::unique_ptr<platform::InputInjector> hands_;
@@ -308,6 +319,29 @@ TEST_F(PortalRig, ScreenConsentIsAskedOnceAndInputConsentEachStart) {
     EXPECT_TRUE(waitFor([&] { return keeper.waiting.load(); })) << "the input did not ask again";
     capture();
     keepPicture(*eyes_, "second-start");
+}
+
+TEST_F(PortalRig, ATeacherWhoDeclinesIsNotAskedAgainUntilTheNextStart) {
+    Keeper keeper;
+    keeper.token = "a-token-the-desktop-no-longer-knows";
+    auto portal = platform::openPortalRemoteSession(keeper.hooks());
+    ASSERT_TRUE(portal);
+    const auto screenUp = [&] { return keeper.waiting.load() && keeper.dialogs.load() == 1; };
+    ASSERT_TRUE(waitFor(screenUp)) << "no dialog for the screen although its token is unknown";
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // The first click may only give the dialog the focus.
+    ASSERT_TRUE(waitFor([&] { return !screenUp() || (decline("decline-screen"), false); }, 8000, 1000));
+    // Longer than the pause between tries of a stopped sharing: at most the
+    // input's own dialog comes (declined as well), the screen's not again.
+    const auto end = Clock::now() + std::chrono::seconds(9);
+    while (Clock::now() < end) {
+        if (keeper.waiting.load()) decline("decline-other");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    }
+    EXPECT_FALSE(portal->ensureStarted());
+    EXPECT_EQ(keeper.token, "") << "the spent token is kept";
+    EXPECT_LE(keeper.dialogs.load(), 2);
+    EXPECT_FALSE(keeper.waiting.load());
 }
 
 }  // namespace

@@ -352,6 +352,13 @@ private:
         return (modes & kCursorMetadata) ? kCursorMetadata : kCursorEmbedded;
     }
 
+    // Closes a session this side gave up on (the portal keeps it otherwise).
+    void closeSession(std::string& which) {
+        std::lock_guard<std::mutex> lock(bus_.mutex());
+        if (!which.empty()) bus_.send(dbus_message_new_method_call(kPortalName, which.c_str(), kSession, "Close"));
+        which.clear();
+    }
+
     bool startCast() {
         Response created = request(kScreenCast, "CreateSession", "", {{"session_handle_token", 's', "lumacrocast"}});
         if (created.code != 0 || created.sessionHandle.empty()) {
@@ -368,11 +375,18 @@ private:
         Response selected = request(kScreenCast, "SelectSources", castSession_, select);
         if (selected.code != 0) {
             LOGOUT("desktop portal: ScreenCast.SelectSources refused (%u)", selected.code);
+            closeSession(castSession_);
+            if (hooks_.saveRestoreToken) hooks_.saveRestoreToken("");
             return false;
         }
         Response started = request(kScreenCast, "Start", castSession_, {}, "");
         if (started.code != 0 || started.nodeId == 0) {
             LOGOUT("desktop portal: screen sharing %s", started.code == 1 ? "declined" : "failed");
+            closeSession(castSession_);
+            // Not asked again until the next start: the token is spent (the
+            // portal answers a cancelled dialog with 1 or 2 depending on the
+            // desktop), so the tries of a stopped sharing end here too.
+            if (hooks_.saveRestoreToken) hooks_.saveRestoreToken("");
             return false;
         }
         // Each start hands out a new token; the old one is spent.
@@ -388,15 +402,19 @@ private:
         Response created = request(kRemoteDesktop, "CreateSession", "", {{"session_handle_token", 's', "lumacroinput"}});
         if (created.code != 0 || created.sessionHandle.empty()) return false;
         setSession(inputSession_, created.sessionHandle);
-        if (request(kRemoteDesktop, "SelectDevices", inputSession_, {{"types", 'u', "", kDevicesKeyboardPointer}}).code != 0)
+        if (request(kRemoteDesktop, "SelectDevices", inputSession_, {{"types", 'u', "", kDevicesKeyboardPointer}}).code != 0) {
+            closeSession(inputSession_);
             return false;
+        }
         Response started = request(kRemoteDesktop, "Start", inputSession_, {}, "");
         if (started.code != 0) {
             LOGOUT("desktop portal: remote input %s", started.code == 1 ? "declined" : "failed");
+            closeSession(inputSession_);
             return false;
         }
         if ((started.devices & kDevicesKeyboardPointer) == 0) {
             LOGOUT("desktop portal: remote interaction not allowed: the phones cannot drive this PC");
+            closeSession(inputSession_);
             return false;
         }
         inputReady_ = true;
@@ -409,7 +427,7 @@ private:
     // (no dialog), at most every few seconds. Input closed stays closed: a
     // new start would put a dialog in front of the class unasked.
     void run() {
-        bool castOk = startCast();
+        startCast();
         if (!stopping_) startInput();
         auto lastTry = std::chrono::steady_clock::now();
         while (!stopping_) {
@@ -427,8 +445,9 @@ private:
                     dbus_message_unref(msg);
                 }
             }
-            castOk = castRunning_.load();
-            if (!castOk && std::chrono::steady_clock::now() - lastTry > std::chrono::seconds(5) &&
+            // Only a sharing that ran is started again, and only with a token.
+            if (!castRunning_.load() && castGeneration_.load() > 0 &&
+                std::chrono::steady_clock::now() - lastTry > std::chrono::seconds(5) &&
                 hooks_.loadRestoreToken && !hooks_.loadRestoreToken().empty()) {
                 lastTry = std::chrono::steady_clock::now();
                 startCast();
