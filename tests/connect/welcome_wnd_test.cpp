@@ -243,11 +243,39 @@ TEST_F(WelcomeTest, HubSlotShowsHidesAndPassesTheAddress) {
     EXPECT_FALSE(hub.isVisible());
 }
 
+TEST_F(WelcomeTest, StatusLineSaysWhileTheDesktopAsksForConsent) {
+    server.listenOn("192.168.1.20");
+    WelcomeWnd w(deps());
+    const std::string asking = tr("正在等待老师在桌面上允许屏幕共享和远程控制");
+    w.setConsentWaiting(true);
+    EXPECT_EQ(w.statusText().toStdString(), asking);
+    EXPECT_FALSE(w.statusIsError());
+    // LUMACRO3_SHOT_DIR=DIR: the window in both languages, to look at.
+    if (const char* shots = std::getenv("LUMACRO3_SHOT_DIR")) {
+        w.grab().save(QString::fromStdString(std::string(shots) + "/connect-consent-zh.png"));
+        ASSERT_TRUE(support::loadLanguage(LUMACRO3_SOURCE_DIR "/data/language/Lumacro3.en-US.xml"));
+        w.setConsentWaiting(true);
+        w.grab().save(QString::fromStdString(std::string(shots) + "/connect-consent-en.png"));
+        ASSERT_TRUE(support::loadLanguage(LUMACRO3_SOURCE_DIR "/data/language/Lumacro3.zh-CN.xml"));
+    }
+    w.setConsentWaiting(false);
+    EXPECT_TRUE(w.statusText().isEmpty());
+
+    // An answer does not take away a message that is not its own.
+    hotspot.address = "192.168.137.1";
+    server.listenOn("192.168.137.1");
+    WelcomeWnd onHotspot(deps());
+    const QString hotspotLine = onHotspot.statusText();
+    ASSERT_FALSE(hotspotLine.isEmpty());
+    onHotspot.setConsentWaiting(false);
+    EXPECT_EQ(onHotspot.statusText(), hotspotLine);
+}
+
 TEST(WelcomeTranslation, EveryTextOfTheWindowHasAnEnglishText) {
     ASSERT_TRUE(support::loadLanguage(LUMACRO3_SOURCE_DIR "/data/language/Lumacro3.en-US.xml"));
     for (const char* text : {"微软雅黑", "客户端扫描二维码连接", "设备名称: ", "連接號碼：", "已连接", "等待连接", "断开",
                              "电脑没有连接任何网络", "尝试打开虚拟AP", "打开虚拟AP失败", "设置", "帮助", "隐藏",
-                             "屏幕镜像"}) {
+                             "屏幕镜像", "正在等待老师在桌面上允许屏幕共享和远程控制"}) {
         const std::string english = tr(text);
         EXPECT_NE(english, text);
         EXPECT_FALSE(english.empty()) << text;

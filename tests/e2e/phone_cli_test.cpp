@@ -32,6 +32,9 @@ TEST(PhoneCli, BadCommandLinesExitWithUsageCode) {
         {"send", "--bogus"},
         {"send", "MsgBrush"},           // JSON missing
         {"send", "MsgBrush", "[1,2]"},  // not an object
+        {"send"},                               // nothing to send
+        {"send", "MsgBrush", "{}", "MsgSpot"},  // the second JSON missing
+        {"send", "MsgBrush", "{}", "MsgSpot", "{}", "--tail", "/dev/null"},  // whose tail?
         {"connect", "--width", "wide"},
         {"connect", "--admin", "--no-admin"},
         {"record", "sideways"},
@@ -78,6 +81,35 @@ TEST(PhoneCli, SendHandshakesThenSendsTheExpandedClassWithTail) {
     EXPECT_EQ(std::string(brush->data.begin(), brush->data.end()), std::string("\x00\x01\x02tail", 7));
     pc.closeConnection();  // the tool waits for this before it ends
 
+    ProgramResult r = tool.get();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+TEST(PhoneCli, SendSendsSeveralMessagesAndThenInputLinesInOrderOnOneSession) {
+    FakeTcpPeer pc;
+    // Two messages on the command line, two more (around a blank line) from
+    // standard input.
+    const std::string command =
+        "printf '%s\\n\\n%s\\n' 'MsgMotionEvent {\"action\":2, \"dx\":5}' 'MsgBrush {\"action\":0}' | " + kPhone +
+        " send --address 127.0.0.1 --port " + std::to_string(pc.port()) +
+        " MsgBrush '{\"action\":1}' MsgMotionEvent '{\"action\":0}' --lines";
+    auto tool = std::async(std::launch::async, [command] {
+        return e2e::runProgram("/bin/sh", {"-c", command}, {"PATH=/usr/bin:/bin"});
+    });
+    ASSERT_TRUE(pc.accept());
+    pc.write(net::encodeFrame(protocol::MsgServerInfo, Json::Value(), nullptr, 0));
+    auto hello = pc.readMessage();
+    ASSERT_TRUE(hello);
+    EXPECT_EQ(hello->className, protocol::MsgClientInfo);
+    const std::vector<std::pair<std::string, int>> expected = {
+        {protocol::MsgBrush, 1}, {protocol::MsgMotionEvent, 0}, {protocol::MsgMotionEvent, 2}, {protocol::MsgBrush, 0}};
+    for (const auto& [className, action] : expected) {
+        auto m = pc.readMessage();
+        ASSERT_TRUE(m) << className;
+        EXPECT_EQ(m->className, className);
+        EXPECT_EQ(m->message["action"].asInt(), action) << className;
+    }
+    pc.closeConnection();
     ProgramResult r = tool.get();
     EXPECT_EQ(r.exitCode, 0) << r.err;
 }

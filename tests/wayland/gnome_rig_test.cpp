@@ -36,7 +36,7 @@ protected:
     void SetUp() override {
         if (platform::detectDesktopSession() != platform::SessionKind::GnomeWayland)
             GTEST_SKIP() << "not in a GNOME Wayland session (run through scripts/with-gnome-wayland)";
-        session_ = platform::openGnomeRemoteSession();
+        session_ = std::static_pointer_cast<platform::GnomeRemoteSession>(platform::openGnomeRemoteSession());
         ASSERT_TRUE(session_);
         dpy_ = XOpenDisplay(nullptr);
         ASSERT_TRUE(dpy_) << "no XWayland display";

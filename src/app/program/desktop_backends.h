@@ -8,7 +8,12 @@
 #include "platform/input_injector.h"
 #include "platform/screen_grabber.h"
 
+#include <functional>
 #include <memory>
+
+namespace core {
+class Settings;
+}
 
 namespace app {
 
@@ -21,9 +26,21 @@ platform::SessionKind prepareDesktopSession();
 platform::SessionKind desktopSession();
 const char* desktopSessionName();
 
+// Where the desktop portal's restore token is kept (the screen's consent),
+// and who hears that the portal waits for the teacher's consent (called on
+// any thread; at once with the current state). Set before the backends are
+// made.
+void setDesktopSettings(core::Settings* settings);
+void watchDesktopConsent(std::function<void(bool waiting)> listener);
+
+// True when the desktop portal is used: in Wayland sessions other than
+// GNOME's, and in any Wayland session when LUMACRO3_DESKTOP_PORTAL=1.
+bool usesDesktopPortal();
+
 // Backends for the session. In a GNOME Wayland session they share one
-// mutter remote-desktop session, opened at the first call; when it cannot
-// be opened the X11 backends are used (through XWayland they see little).
+// mutter remote-desktop session, elsewhere one desktop-portal session,
+// opened at the first call; when neither can be opened the X11 backends are
+// used (through XWayland they see little).
 std::unique_ptr<platform::ScreenGrabber> makeDesktopScreenGrabber();
 std::unique_ptr<platform::CursorControl> makeDesktopCursorControl();
 std::unique_ptr<platform::InputInjector> makeDesktopInputInjector();

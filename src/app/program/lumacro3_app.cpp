@@ -209,6 +209,7 @@ void Lumacro3App::startUp() {
     // 7. Settings store.
     s.settings = std::make_unique<IniSettings>();
     s.values = std::make_unique<AppSettings>(*s.settings, s.product.tag);
+    setDesktopSettings(s.settings.get());
 
     // 8. Crash handler.
     installCrashHandler(s.programDir, support::configDir() + "/Quorvel");
@@ -458,6 +459,12 @@ void Lumacro3App::createConnectWindow() {
     deps.openSettings = [settingsWindow] { settingsWindow->open(); };
     deps.phones = s.server.get();
     s.connectWindow = std::make_unique<ui::welcome::WelcomeHubWindow>(std::move(deps));
+    // The desktop portal's consent dialogs are named in the status line.
+    ui::welcome::WelcomeWnd* welcome = &s.connectWindow->window();
+    watchDesktopConsent([welcome](bool waiting) {
+        QMetaObject::invokeMethod(welcome, [welcome, waiting] { welcome->setConsentWaiting(waiting); },
+                                  Qt::QueuedConnection);
+    });
     if (s.serverStarted) ui::welcome::announceConnectCode(ui::welcome::connectPayload(s.server->boundAddress()));
 }
 
@@ -530,6 +537,8 @@ void Lumacro3App::shutDown() {
     s.context->gate.close();
     // The main window is destroyed as its loop ends, then:
     s.hub->destroy();
+    watchDesktopConsent(nullptr);
+    setDesktopSettings(nullptr);
     s.connectWindow.reset();
     // Ends a running update download and the wait for a hotspot address
     // before the thread pool and the settings store go.

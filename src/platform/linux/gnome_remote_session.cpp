@@ -161,7 +161,7 @@ bool GnomeRemoteSession::waitForNode(int timeoutMs) {
     return false;
 }
 
-void GnomeRemoteSession::pointerAbsolute(double x, double y) {
+void GnomeRemoteSession::pointerAbsolute(double x, double y, int, int) {
     std::lock_guard<std::mutex> lock(bus_.mutex());
     if (!ensureStartedLocked()) return;
     DBusMessage* msg = sessionCall("NotifyPointerMotionAbsolute");
@@ -205,7 +205,7 @@ void GnomeRemoteSession::keyboardKeycode(uint32_t keycode, bool pressed) {
     bus_.send(msg);
 }
 
-std::shared_ptr<GnomeRemoteSession> openGnomeRemoteSession() {
+std::shared_ptr<RemoteScreenSession> openGnomeRemoteSession() {
     auto session = std::make_shared<GnomeRemoteSession>();
     if (!session->start()) {
         LOGOUT("mutter remote desktop session not available");

@@ -18,7 +18,7 @@ namespace {
 
 class MutterInjector : public InputInjector {
 public:
-    MutterInjector(std::shared_ptr<GnomeRemoteSession> session, std::unique_ptr<ScreenInfo> screen)
+    MutterInjector(std::shared_ptr<RemoteScreenSession> session, std::unique_ptr<ScreenInfo> screen)
         : session_(std::move(session)), screen_(std::move(screen)) {}
 
     ~MutterInjector() override {
@@ -73,7 +73,7 @@ public:
 
     void moveCursorTo(int x, int y) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        moveTo(x, y);
+        moveTo(x, y, screenSizeLocked());
     }
 
 private:
@@ -86,18 +86,18 @@ private:
         return int(std::clamp<int64_t>((n * size + 65534) / 65535, 0, size - 1));
     }
 
-    void moveTo(double x, double y) {
+    void moveTo(double x, double y, ScreenSize size) {
         x_ = x;
         y_ = y;
         known_ = true;
-        session_->pointerAbsolute(x, y);
+        session_->pointerAbsolute(x, y, size.width, size.height);
     }
 
     void injectMouse(const InputRecord& r, ScreenSize size) {
         using namespace mouse_flag;
         if (r.flags & Move) {
             if (r.flags & Absolute) {
-                moveTo(toPixel(r.dx, size.width), toPixel(r.dy, size.height));
+                moveTo(toPixel(r.dx, size.width), toPixel(r.dy, size.height), size);
             } else if (r.dx != 0 || r.dy != 0) {
                 const double dx = std::clamp(r.dx, -32768, 32767), dy = std::clamp(r.dy, -32768, 32767);
                 session_->pointerRelative(dx, dy);
@@ -132,7 +132,7 @@ private:
             session_->pointerAxisDiscrete(axis, notches > 0 ? 1 : -1);
     }
 
-    std::shared_ptr<GnomeRemoteSession> session_;
+    std::shared_ptr<RemoteScreenSession> session_;
     std::unique_ptr<ScreenInfo> screen_;
     std::mutex mutex_;
     std::vector<uint32_t> pressedKeys_;
@@ -144,7 +144,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<InputInjector> makeMutterInjector(std::shared_ptr<GnomeRemoteSession> session,
+std::unique_ptr<InputInjector> makeMutterInjector(std::shared_ptr<RemoteScreenSession> session,
                                                   std::unique_ptr<ScreenInfo> screen) {
     if (!session) return nullptr;
     return std::make_unique<MutterInjector>(std::move(session), std::move(screen));

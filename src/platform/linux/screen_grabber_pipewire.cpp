@@ -34,7 +34,7 @@ void initPipeWire() {
 
 class PipeWireScreenGrabber : public ScreenGrabber {
 public:
-    explicit PipeWireScreenGrabber(std::shared_ptr<GnomeRemoteSession> session) : session_(std::move(session)) {}
+    explicit PipeWireScreenGrabber(std::shared_ptr<RemoteScreenSession> session) : session_(std::move(session)) {}
     ~PipeWireScreenGrabber() override { close(); }
 
     bool open() override {
@@ -141,7 +141,10 @@ public:
 
 private:
     bool connectStream() {
-        core_ = pw_context_connect(context_, nullptr, 0);
+        // The portal's stream is reached through the descriptor it gives.
+        const int fd = session_->openPipeWireRemote();
+        ownRemote_ = fd >= 0;
+        core_ = fd >= 0 ? pw_context_connect_fd(context_, fd, nullptr, 0) : pw_context_connect(context_, nullptr, 0);
         if (!core_) {
             LOGOUT("PipeWire: cannot connect to the daemon");
             return false;
@@ -168,7 +171,15 @@ private:
         streamGeneration_ = session_->generation();
         pw_thread_loop_lock(loop_);
         streamLost_ = false;
-        if (!createStream()) streamLost_ = true;
+        if (ownRemote_) {
+            // A portal's connection shows only the streams of the session it
+            // was opened for: the new stream needs a new one.
+            if (core_) pw_core_disconnect(core_);
+            core_ = nullptr;
+            if (!connectStream()) streamLost_ = true;
+        } else if (!createStream()) {
+            streamLost_ = true;
+        }
         pw_thread_loop_unlock(loop_);
         LOGOUT("PipeWire: screencast stream connected again (node %u)", session_->nodeId());
     }
@@ -331,13 +342,14 @@ private:
         if (++frameSerial_ == 1) formatCv_.notify_all();
     }
 
-    std::shared_ptr<GnomeRemoteSession> session_;
+    std::shared_ptr<RemoteScreenSession> session_;
     pw_thread_loop* loop_ = nullptr;
     pw_context* context_ = nullptr;
     pw_core* core_ = nullptr;
     pw_stream* stream_ = nullptr;
     spa_hook streamListener_{};
     std::atomic<bool> streamLost_{false};
+    bool ownRemote_ = false;  // core_ is a connection the session gave
     uint64_t streamGeneration_ = 0;  // the session start the stream belongs to
     std::chrono::steady_clock::time_point lastRetry_{};
 
@@ -359,7 +371,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ScreenGrabber> makePipeWireScreenGrabber(std::shared_ptr<GnomeRemoteSession> session) {
+std::unique_ptr<ScreenGrabber> makePipeWireScreenGrabber(std::shared_ptr<RemoteScreenSession> session) {
     return std::make_unique<PipeWireScreenGrabber>(std::move(session));
 }
 

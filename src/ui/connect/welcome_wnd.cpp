@@ -134,6 +134,20 @@ void WelcomeWnd::showHotspotMessage() {
     statusIsError_ = false;
 }
 
+void WelcomeWnd::setConsentWaiting(bool waiting) {
+    if (waiting) {
+        statusText_ = QString::fromStdString(tr("正在等待老师在桌面上允许屏幕共享和远程控制"));
+        statusIsError_ = false;
+        consentShown_ = true;
+        // Behind the desktop's consent dialog, which the teacher must reach.
+        if (isVisible()) lower();
+    } else if (consentShown_) {
+        statusText_.clear();
+        consentShown_ = false;
+    }
+    update();
+}
+
 widgets::MyButton* WelcomeWnd::button(int id) const {
     switch (id) {
     case kSettingsButton: return settingsButton_;
@@ -178,11 +192,15 @@ void WelcomeWnd::show(bool flag) {
         }
     }
     if (phoneList_) phoneList_->refresh();
+    // The desktop's consent dialog must stay in front of this window.
     if (!isVisible()) {
         QWidget::show();
-        activateWindow();
+        if (!consentShown_) activateWindow();
     }
-    raise();
+    if (consentShown_)
+        lower();
+    else
+        raise();
 }
 
 void WelcomeWnd::setConnectedPeer(uint32_t address) {

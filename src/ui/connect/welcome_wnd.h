@@ -75,6 +75,11 @@ public:
     int baseHeight() const { return px(557); }
     PhoneListView* phoneList() const { return phoneList_; }
 
+    // While the desktop asks the teacher to allow screen sharing or remote
+    // control, the status line says so and the window keeps behind the
+    // desktop's dialog. Repaints.
+    void setConsentWaiting(bool waiting);
+
     // One tick of the hotspot timer: with a usable hotspot address the
     // server starts on it and the code appears. True when it did.
     bool pollHotspotAddress();
@@ -104,6 +109,7 @@ private:
     uint32_t connectedPeer_ = 0;
     QString statusText_;
     bool statusIsError_ = false;
+    bool consentShown_ = false;  // the status line is the consent text
     QRect hotspotLinkArea_;
     QRect disconnectLinkArea_;
     bool initialised_ = false;
