@@ -327,7 +327,7 @@ void WelcomeWnd::paintEvent(QPaintEvent*) {
     if (!statusText_.isEmpty()) {
         p.setFont(windowFont(px(12)));
         p.setPen(statusIsError_ ? QColor::fromRgba(kRed) : QColor::fromRgba(kGrey));
-        p.drawText(QRect(px(8), 0, w - px(16), h - px(4)), Qt::AlignLeft | Qt::AlignBottom | Qt::TextWordWrap,
+        p.drawText(QRect(px(10), 0, w - px(20), h - px(9)), Qt::AlignLeft | Qt::AlignBottom | Qt::TextWordWrap,
                    statusText_);
     }
 }
