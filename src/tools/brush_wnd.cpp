@@ -118,7 +118,6 @@ void BrushWnd::showNow(bool layered) {
     presentTimer_.stop();
     cover();
     update();
-    link_.sendState(protocol::MsgBrushState, true);
     int width = kDefaultBrushSize;
     if (link_.settings)
         width = static_cast<int>(std::clamp<int64_t>(
@@ -127,6 +126,9 @@ void BrushWnd::showNow(bool layered) {
     current_.width = width;
     link_.flags().annotationForwarding = true;
     resetTransient();
+    // Last: the phone draws as soon as it hears of the overlay, and its first
+    // pen-down must already be forwarded here.
+    link_.sendState(protocol::MsgBrushState, true);
 }
 
 void BrushWnd::hideOverlay() {
@@ -134,10 +136,10 @@ void BrushWnd::hideOverlay() {
     uncover();
     presentTimer_.stop();
     pressing_ = false;
-    link_.sendState(protocol::MsgBrushState, false);
     link_.flags().annotationForwarding = false;
     link_.flags().remoteButtonHeld = false;
     resetTransient();
+    link_.sendState(protocol::MsgBrushState, false);
 }
 
 void BrushWnd::resetTransient() {

@@ -43,9 +43,10 @@ void MagniferWnd::showNow() {
         clampView();
     }
     cover();
-    link_.sendState(protocol::MsgGlassState, true);
     shown_ = true;
     link_.flags().magnifierActive = true;
+    // After the flag: the phone's next moves must already steer the glass.
+    link_.sendState(protocol::MsgGlassState, true);
 }
 
 void MagniferWnd::hideGlass() {
@@ -53,10 +54,10 @@ void MagniferWnd::hideGlass() {
     shown_ = false;
     uncover();
     stopDrag();
-    link_.sendState(protocol::MsgGlassState, false);
     link_.flags().magnifierActive = false;
     link_.flags().annotationForwarding = false;
     screenshot_ = QImage();
+    link_.sendState(protocol::MsgGlassState, false);
 }
 
 float MagniferWnd::factor() const {

@@ -63,18 +63,19 @@ void SpotlightWnd::showNow() {
         screenshot_ = screenshot_.scaled(screen.size());
     model_.start(screen.width(), screen.height());
     cover();
-    link_.sendState(protocol::MsgSpotState, true);
     redraw();
     link_.flags().spotlightActive = true;
+    // After the flag: the phone's next moves must already steer the light.
+    link_.sendState(protocol::MsgSpotState, true);
 }
 
 void SpotlightWnd::hideSpot() {
     if (!beginHide()) return;
     uncover();
     stopDrag();
-    link_.sendState(protocol::MsgSpotState, false);
     link_.flags().spotlightActive = false;
     screenshot_ = QImage();
+    link_.sendState(protocol::MsgSpotState, false);
 }
 
 void SpotlightWnd::redraw() { update(); }

@@ -54,6 +54,11 @@ TEST(OverlayHub, ToolsReplaceEachOtherAndGoWhenThePhoneLeaves) {
     EXPECT_EQ(phones.states(protocol::MsgSpotState), (std::vector<int>{1, 0}));
     EXPECT_EQ(phones.states(protocol::MsgGlassState), (std::vector<int>{1, 0}));
     EXPECT_EQ(phones.states(protocol::MsgScreenState), (std::vector<int>{1, 0}));
+    // The phone acts as soon as it hears a tool is shown: its input is routed
+    // to the tool before that, and no longer once it hears the tool is gone.
+    EXPECT_EQ(phones.flagAtSend(protocol::MsgBrushState, &Phones::Flags::forwarding), (std::vector<int>{1, 0}));
+    EXPECT_EQ(phones.flagAtSend(protocol::MsgSpotState, &Phones::Flags::spotlight), (std::vector<int>{1, 0}));
+    EXPECT_EQ(phones.flagAtSend(protocol::MsgGlassState, &Phones::Flags::magnifier), (std::vector<int>{1, 0}));
 
     // Asked for the spotlight and the magnifier at once: the spotlight, not
     // yet on the screen, is dropped without a word.

@@ -179,6 +179,11 @@ inline core::ForwardedPointerSlot& testPointer() {
 // The phones as the overlays see them: every broadcast is kept.
 struct Phones {
     std::vector<std::pair<std::string, Json::Value>> sent;
+    // The overlay flags that route the phone's input, as each message left.
+    struct Flags {
+        bool forwarding, spotlight, magnifier;
+    };
+    std::vector<Flags> flagsAtSend;
     std::string tag;
     int height = 0;
     core::MemorySettings settings;
@@ -187,6 +192,8 @@ struct Phones {
         tools::ToolsLink l;
         l.broadcast = [this](const std::string& name, const Json::Value& body) {
             sent.emplace_back(name, body);
+            const core::OverlayFlags& f = testOverlay();
+            flagsAtSend.push_back({f.annotationForwarding.load(), f.spotlightActive.load(), f.magnifierActive.load()});
         };
         l.controllerTag = [this] { return tag; };
         l.controllerHeight = [this] { return height; };
@@ -201,6 +208,13 @@ struct Phones {
         std::vector<int> out;
         for (const auto& [name, body] : sent)
             if (name == className) out.push_back(body["state"].asInt());
+        return out;
+    }
+    // One flag as each message of that class left, in order.
+    std::vector<int> flagAtSend(const std::string& className, bool Flags::*flag) const {
+        std::vector<int> out;
+        for (size_t i = 0; i < sent.size(); ++i)
+            if (sent[i].first == className) out.push_back(flagsAtSend[i].*flag ? 1 : 0);
         return out;
     }
     int count(const std::string& className) const {
