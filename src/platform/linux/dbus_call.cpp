@@ -107,12 +107,16 @@ void appendDict(DBusMessageIter* args, const std::vector<DictEntry>& entries) {
         DBusMessageIter entry, variant;
         dbus_message_iter_open_container(&dict, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
         dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &e.key);
-        if (e.stringValue) {
-            dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, "s", &variant);
-            dbus_message_iter_append_basic(&variant, DBUS_TYPE_STRING, &e.stringValue);
+        const char signature[2] = {e.type, 0};
+        dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, signature, &variant);
+        if (e.type == 's') {
+            const char* text = e.text.c_str();
+            dbus_message_iter_append_basic(&variant, DBUS_TYPE_STRING, &text);
+        } else if (e.type == 'b') {
+            dbus_bool_t b = e.number != 0;
+            dbus_message_iter_append_basic(&variant, DBUS_TYPE_BOOLEAN, &b);
         } else {
-            dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, "u", &variant);
-            dbus_message_iter_append_basic(&variant, DBUS_TYPE_UINT32, &e.uintValue);
+            dbus_message_iter_append_basic(&variant, DBUS_TYPE_UINT32, &e.number);
         }
         dbus_message_iter_close_container(&entry, &variant);
         dbus_message_iter_close_container(&dict, &entry);

@@ -40,10 +40,12 @@ private:
 };
 
 // Appends an a{sv} dictionary with string and uint32 entries.
+// One a{sv} entry: a string, a uint32 or a boolean.
 struct DictEntry {
     const char* key;
-    const char* stringValue;  // used when not null
-    uint32_t uintValue;
+    char type;  // 's', 'u' or 'b'
+    std::string text;
+    uint32_t number = 0;
 };
 void appendDict(DBusMessageIter* args, const std::vector<DictEntry>& entries);
 

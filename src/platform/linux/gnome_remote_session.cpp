@@ -104,7 +104,7 @@ bool GnomeRemoteSession::startLocked() {
                                                        "CreateSession");
     DBusMessageIter args;
     dbus_message_iter_init_append(create, &args);
-    appendDict(&args, {{"remote-desktop-session-id", sessionId.c_str(), 0}});
+    appendDict(&args, {{"remote-desktop-session-id", 's', sessionId}});
     castPath_ = DBusLink::takeFirstString(bus_.call(create, "ScreenCast.CreateSession"));
     if (castPath_.empty()) return false;
 
@@ -114,7 +114,7 @@ bool GnomeRemoteSession::startLocked() {
     dbus_message_iter_init_append(record, &args);
     const char* connector = "";
     dbus_message_iter_append_basic(&args, DBUS_TYPE_STRING, &connector);
-    appendDict(&args, {{"cursor-mode", nullptr, kCursorMetadata}});
+    appendDict(&args, {{"cursor-mode", 'u', "", kCursorMetadata}});
     streamPath_ = DBusLink::takeFirstString(bus_.call(record, "ScreenCast.RecordMonitor"));
     if (streamPath_.empty()) return false;
 

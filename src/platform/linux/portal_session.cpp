@@ -40,38 +40,6 @@ constexpr int kConsentShownMs = 700;
 // How long a button waits after a pointer move.
 constexpr int kMotionSettleMs = 40;
 
-// One a{sv} entry: a string, a uint32 or a boolean.
-struct Option {
-    const char* key;
-    char type;  // 's', 'u' or 'b'
-    std::string text;
-    uint32_t number = 0;
-};
-
-void appendOptions(DBusMessageIter* args, const std::vector<Option>& options) {
-    DBusMessageIter dict;
-    dbus_message_iter_open_container(args, DBUS_TYPE_ARRAY, "{sv}", &dict);
-    for (const Option& o : options) {
-        DBusMessageIter entry, variant;
-        dbus_message_iter_open_container(&dict, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
-        dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &o.key);
-        const char signature[2] = {o.type, 0};
-        dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, signature, &variant);
-        if (o.type == 's') {
-            const char* text = o.text.c_str();
-            dbus_message_iter_append_basic(&variant, DBUS_TYPE_STRING, &text);
-        } else if (o.type == 'b') {
-            dbus_bool_t b = o.number != 0;
-            dbus_message_iter_append_basic(&variant, DBUS_TYPE_BOOLEAN, &b);
-        } else {
-            dbus_message_iter_append_basic(&variant, DBUS_TYPE_UINT32, &o.number);
-        }
-        dbus_message_iter_close_container(&entry, &variant);
-        dbus_message_iter_close_container(&dict, &entry);
-    }
-    dbus_message_iter_close_container(args, &dict);
-}
-
 // What a request's Response carried that this code uses.
 struct Response {
     bool answered = false;
@@ -174,7 +142,7 @@ public:
         dbus_message_iter_init_append(msg, &args);
         const char* path = castSession_.c_str();
         dbus_message_iter_append_basic(&args, DBUS_TYPE_OBJECT_PATH, &path);
-        appendOptions(&args, {});
+        appendDict(&args, {});
         DBusMessage* reply = bus_.call(msg, "ScreenCast.OpenPipeWireRemote");
         if (!reply) return -1;
         int fd = -1;
@@ -239,7 +207,7 @@ private:
         dbus_message_iter_init_append(msg, &args);
         const char* path = inputSession_.c_str();
         dbus_message_iter_append_basic(&args, DBUS_TYPE_OBJECT_PATH, &path);
-        appendOptions(&args, {});
+        appendDict(&args, {});
         append(&args);
         bus_.send(msg);
     }
@@ -256,7 +224,7 @@ private:
     // up; the program's end stops the wait). The session path and the
     // parent window go before the options, which get the handle token.
     Response request(const char* iface, const char* method, const std::string& session,
-                     std::vector<Option> options, const char* parentWindow = nullptr) {
+                     std::vector<DictEntry> options, const char* parentWindow = nullptr) {
         Response response;
         const std::string token = "lumacro" + std::to_string(++tokens_);
         const std::string path = std::string(kPortalPath) + "/request/" + sender_ + "/" + token;
@@ -274,7 +242,7 @@ private:
                 dbus_message_iter_append_basic(&args, DBUS_TYPE_OBJECT_PATH, &s);
             }
             if (parentWindow) dbus_message_iter_append_basic(&args, DBUS_TYPE_STRING, &parentWindow);
-            appendOptions(&args, options);
+            appendDict(&args, options);
             DBusMessage* reply = bus_.call(msg, method);
             if (!reply) {
                 dbus_bus_remove_match(bus_.connection(), match.c_str(), nullptr);
@@ -366,7 +334,7 @@ private:
             return false;
         }
         setSession(castSession_, created.sessionHandle);
-        std::vector<Option> select = {{"types", 'u', "", kSourceMonitor},
+        std::vector<DictEntry> select = {{"types", 'u', "", kSourceMonitor},
                                       {"multiple", 'b', "", 0},
                                       {"cursor_mode", 'u', "", cursorMode()},
                                       {"persist_mode", 'u', "", kPersistUntilRevoked}};
