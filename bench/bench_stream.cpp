@@ -186,37 +186,41 @@ std::unique_ptr<testing_support::ColourWindow> stillPicture() {
     return std::make_unique<testing_support::ColourWindow>(0, 0, kW, kH, fills);
 }
 
+// The screen behind a measurement: one still picture, or a pattern drawn
+// 30 times a second; shown until it goes out of scope.
+struct Background {
+    std::unique_ptr<testing_support::ColourWindow> still;
+    std::unique_ptr<PatternDrawer> drawer;
+    explicit Background(bool moving) {
+        if (moving)
+            drawer = std::make_unique<PatternDrawer>(kW, kH, 30);
+        else
+            still = stillPicture();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+};
+
+void printOurs(const char* name, const char* how, const PipelineFigures& f, double ref) {
+    std::printf("  %-6s ours, %-15s %6.2f CPU s/min, ratio %.3f "
+                "(grabs %llu, conversions %llu, pictures %llu, repeats %llu, %zu bytes)\n",
+                name, how, f.cpuPerMin, f.cpuPerMin / ref, static_cast<unsigned long long>(f.grabs),
+                static_cast<unsigned long long>(f.conversions), static_cast<unsigned long long>(f.pictures),
+                static_cast<unsigned long long>(f.repeats), f.received);
+}
+
 // `only`: "still" or "moving" runs that case alone (for perf), else both.
 void cases(const testing_support::PrivateXvfb& xvfb, int seconds, const std::string& only) {
     std::printf("cases: defaults (FRAME_RATE 20, QUALITY 1, 1366x768, crf 35), 5 viewers, %d s each\n",
                 seconds);
     for (bool moving : {false, true}) {
         if ((only == "still" && moving) || (only == "moving" && !moving)) continue;
-        std::unique_ptr<testing_support::ColourWindow> still;
-        std::unique_ptr<PatternDrawer> drawer;
-        if (moving)
-            drawer = std::make_unique<PatternDrawer>(kW, kH, 30);
-        else
-            still = stillPicture();
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const Background background(moving);
         const PipelineFigures ours = measureOurs(1, true, seconds);
         const PipelineFigures whole = measureOurs(1, false, seconds);
         const double ref = measureFfmpeg(xvfb, 1, seconds);
         const char* name = moving ? "moving" : "still";
-        std::printf("  %-6s ours, damage tracking: %6.2f CPU s/min, ratio %.3f "
-                    "(grabs %llu, conversions %llu, pictures %llu, repeats %llu, %zu bytes)\n",
-                    name, ours.cpuPerMin, ours.cpuPerMin / ref,
-                    static_cast<unsigned long long>(ours.grabs),
-                    static_cast<unsigned long long>(ours.conversions),
-                    static_cast<unsigned long long>(ours.pictures),
-                    static_cast<unsigned long long>(ours.repeats), ours.received);
-        std::printf("  %-6s ours, whole grabs:     %6.2f CPU s/min, ratio %.3f "
-                    "(grabs %llu, conversions %llu, pictures %llu, repeats %llu, %zu bytes)\n",
-                    name, whole.cpuPerMin, whole.cpuPerMin / ref,
-                    static_cast<unsigned long long>(whole.grabs),
-                    static_cast<unsigned long long>(whole.conversions),
-                    static_cast<unsigned long long>(whole.pictures),
-                    static_cast<unsigned long long>(whole.repeats), whole.received);
+        printOurs(name, "damage tracking:", ours, ref);
+        printOurs(name, "whole grabs:", whole, ref);
         std::printf("  %-6s ffmpeg x11grab+libx264: %6.2f CPU s/min\n", name, ref);
     }
 }
@@ -306,13 +310,7 @@ std::vector<double> measureLatency(Probe& probe, testing_support::ColourWindow& 
 }
 
 void latency(const testing_support::PrivateXvfb& xvfb, int changes, bool moving) {
-    std::unique_ptr<testing_support::ColourWindow> still;
-    std::unique_ptr<PatternDrawer> drawer;
-    if (moving)
-        drawer = std::make_unique<PatternDrawer>(kW, kH, 30);
-    else
-        still = stillPicture();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const Background background(moving);
     testing_support::ColourWindow square(760, 340, 400, 400, {{0, 0, 400, 400, 0x000000}});
     std::printf("latency: a 400x400 square over the %s background flips black/white %d times; "
                 "FRAME_RATE 20, QUALITY 1\n",
