@@ -79,6 +79,45 @@ void frameLayout(const AVFrame* frame, AVChannelLayout* out) {
         av_channel_layout_default(out, std::max(frame->ch_layout.nb_channels, 1));
 }
 
+// Scales decoded pictures to the size they are shown at, in one pixel order;
+// the scaler is made again when a picture's size or layout changes.
+class PictureScaler {
+public:
+    PictureScaler(AVPixelFormat out, int flags) : out_(out), flags_(flags) {}
+    ~PictureScaler() { sws_freeContext(sws_); }
+    PictureScaler(const PictureScaler&) = delete;
+    PictureScaler& operator=(const PictureScaler&) = delete;
+
+    // True when `frame` has another shape than the one before.
+    bool prepare(const AVFrame* frame, Size screen, bool mirroring) {
+        if (frame->width == width_ && frame->height == height_ && frame->format == format_) return false;
+        sws_freeContext(sws_);
+        width_ = frame->width;
+        height_ = frame->height;
+        format_ = frame->format;
+        display_ = fitToScreen(width_, height_, screen, mirroring);
+        sws_ = sws_getContext(width_, height_, AVPixelFormat(format_), display_.width, display_.height, out_,
+                              flags_, nullptr, nullptr, nullptr);
+        picture_.assign(size_t(display_.width) * display_.height * 4, 0);
+        return true;
+    }
+    void show(const AVFrame* frame, VideoOutput& output) {
+        if (!sws_ || picture_.empty()) return;
+        uint8_t* dst[4] = {picture_.data(), nullptr, nullptr, nullptr};
+        int pitch[4] = {display_.width * 4, 0, 0, 0};
+        sws_scale(sws_, frame->data, frame->linesize, 0, height_, dst, pitch);
+        output.showFrame(display_.width, display_.height, picture_.data());
+    }
+
+private:
+    const AVPixelFormat out_;
+    const int flags_;
+    SwsContext* sws_ = nullptr;
+    int width_ = 0, height_ = 0, format_ = -1;
+    Size display_;
+    std::vector<uint8_t> picture_;
+};
+
 }  // namespace
 
 MediaPlayer::MediaPlayer(VideoOutput& output, PlayerLink link)
@@ -448,10 +487,7 @@ void MediaPlayer::videoLoop() {
     const int64_t frameDelay = frameRate_ > 1 ? int64_t(1000000 / frameRate_) : 100000;
     const AVRational timeBase = input_->streams[videoIndex_]->time_base;
     AVFrame* frame = av_frame_alloc();
-    SwsContext* sws = nullptr;
-    int swsW = 0, swsH = 0, swsFmt = -1;
-    Size display;
-    std::vector<uint8_t> picture;
+    PictureScaler scaler(AV_PIX_FMT_BGRA, SWS_BILINEAR);
     int64_t renderTime = 0;
     while (!stopFlag_ && frame) {
         if (paused_) {
@@ -504,27 +540,12 @@ void MediaPlayer::videoLoop() {
             for (int64_t end = nowUs() + wait; !stopFlag_ && nowUs() < end;)
                 sleepUs(std::min<int64_t>(end - nowUs(), 20000));
             const int64_t r0 = nowUs();
-            if (frame->width != swsW || frame->height != swsH || frame->format != swsFmt) {
-                sws_freeContext(sws);
-                swsW = frame->width;
-                swsH = frame->height;
-                swsFmt = frame->format;
-                display = fitToScreen(swsW, swsH, output_.displaySize(), mirroring());
-                sws = sws_getContext(swsW, swsH, AVPixelFormat(swsFmt), display.width, display.height,
-                                     AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-                picture.assign(size_t(display.width) * display.height * 4, 0);
-            }
-            if (sws && !picture.empty()) {
-                uint8_t* dst[4] = {picture.data(), nullptr, nullptr, nullptr};
-                int pitch[4] = {display.width * 4, 0, 0, 0};
-                sws_scale(sws, frame->data, frame->linesize, 0, swsH, dst, pitch);
-                output_.showFrame(display.width, display.height, picture.data());
-            }
+            scaler.prepare(frame, output_.displaySize(), mirroring());
+            scaler.show(frame, output_);
             renderTime = nowUs() - r0;
             av_frame_unref(frame);
         }
     }
-    sws_freeContext(sws);
     av_frame_free(&frame);
     if (videoDecoder_) avcodec_flush_buffers(videoDecoder_);
     LOGOUT("dispProc returned");
@@ -661,11 +682,7 @@ size_t MediaPlayer::liveQueued() {
 void MediaPlayer::liveLoop() {
     AVFrame* frame = av_frame_alloc();
     AVPacket* packet = av_packet_alloc();
-    SwsContext* sws = nullptr;
-    int swsW = 0, swsH = 0, swsFmt = -1;
-    Size display;
-    std::vector<uint8_t> picture;
-    const AVPixelFormat outFormat = livePixelOrder_ ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA;
+    PictureScaler scaler(livePixelOrder_ ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGBA, SWS_FAST_BILINEAR);
     while (!stopFlag_ && frame && packet) {
         std::vector<uint8_t> data;
         {
@@ -685,28 +702,14 @@ void MediaPlayer::liveLoop() {
         av_packet_unref(packet);
         if (rc < 0 && rc != AVERROR(EAGAIN)) continue;
         while (avcodec_receive_frame(videoDecoder_, frame) == 0) {
-            if (frame->width != swsW || frame->height != swsH || frame->format != swsFmt) {
-                sws_freeContext(sws);
-                swsW = frame->width;
-                swsH = frame->height;
-                swsFmt = frame->format;
-                videoWidth_ = swsW;
-                videoHeight_ = swsH;
-                display = fitToScreen(swsW, swsH, output_.displaySize(), mirroring());
-                sws = sws_getContext(swsW, swsH, AVPixelFormat(swsFmt), display.width, display.height, outFormat,
-                                     SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-                picture.assign(size_t(display.width) * display.height * 4, 0);
+            if (scaler.prepare(frame, output_.displaySize(), mirroring())) {
+                videoWidth_ = frame->width;
+                videoHeight_ = frame->height;
             }
-            if (sws && !picture.empty()) {
-                uint8_t* dst[4] = {picture.data(), nullptr, nullptr, nullptr};
-                int pitch[4] = {display.width * 4, 0, 0, 0};
-                sws_scale(sws, frame->data, frame->linesize, 0, swsH, dst, pitch);
-                output_.showFrame(display.width, display.height, picture.data());
-            }
+            scaler.show(frame, output_);
             av_frame_unref(frame);
         }
     }
-    sws_freeContext(sws);
     av_packet_free(&packet);
     av_frame_free(&frame);
 }
