@@ -4,6 +4,7 @@
 #pragma once
 
 #include "capture/screen_capture_service.h"
+#include "common/phone_waits.h"
 #include "common/eventually.h"
 #include "common/log_capture.h"
 #include "common/loopback.h"
@@ -172,12 +173,7 @@ protected:
     }
 
     static bool closedByServer(phone::PhoneClient& client, int timeoutMs = 5000) {
-        phone::ReceivedFrame frame;
-        for (auto start = std::chrono::steady_clock::now();
-             std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeoutMs);) {
-            if (client.readFrame(frame, 100) == phone::ReadResult::Closed) return true;
-        }
-        return false;
+        return testing_support::closedByPeer(client, timeoutMs);
     }
 
     std::unique_ptr<LogCapture> log_;

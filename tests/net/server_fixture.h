@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/loopback.h"
+#include "common/phone_waits.h"
 #include "net/session_server.h"
 #include "phone/phone_client.h"
 #include "platform/fakes/fake_network_adapters.h"
@@ -40,12 +41,7 @@ protected:
 
     // True when the server closes the connection within `timeoutMs`.
     static bool closedByServer(phone::PhoneClient& client, int timeoutMs = 5000) {
-        phone::ReceivedFrame frame;
-        for (auto start = std::chrono::steady_clock::now();
-             std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeoutMs);) {
-            if (client.readFrame(frame, 100) == phone::ReadResult::Closed) return true;
-        }
-        return false;
+        return testing_support::closedByPeer(client, timeoutMs);
     }
 
     std::string address_;

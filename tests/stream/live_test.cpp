@@ -4,6 +4,7 @@
 
 #include "capture/colour_window.h"
 #include "common/loopback.h"
+#include "common/phone_waits.h"
 #include "common/run_command.h"
 #include "net/session_server.h"
 #include "phone/phone_client.h"
@@ -104,16 +105,6 @@ bool expectClass(PhoneClient& client, const char* className, ReceivedFrame* out 
     return true;
 }
 
-bool closedByPeer(PhoneClient& client, int timeoutMs = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    ReceivedFrame frame;
-    while (std::chrono::steady_clock::now() < end) {
-        const ReadResult r = client.readFrame(frame, 100);
-        if (r == ReadResult::Closed) return true;
-    }
-    return false;
-}
-
 // A socket with a tiny receive buffer that never reads.
 int stalledSocket(const std::string& address, uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -184,7 +175,7 @@ TEST(LiveService, KeepAlivesAreFineMalformedFramesCloseTheClient) {
         auto client = rig.serviceClient();
         ASSERT_TRUE(expectClass(*client, protocol::MsgLiveOpen)) << what;
         ASSERT_TRUE(client->sendRaw(bytes)) << what;
-        EXPECT_TRUE(closedByPeer(*client)) << what;
+        EXPECT_TRUE(testing_support::closedByPeer(*client)) << what;
     }
     // The client that behaved still gets pictures.
     EXPECT_TRUE(eventually([&] { return rig.service->clientCount() == 1; }));
